@@ -1,0 +1,10 @@
+# Applies TESSARIN_SANITIZE to every target of the build.
+if(TESSARIN_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(TESSARIN_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT TESSARIN_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "TESSARIN_SANITIZE must be empty, address or thread")
+endif()

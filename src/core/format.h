@@ -1,0 +1,13 @@
+// printf-style formatting into a std::string, for the program's fixed
+// texts ("%s - %d", "%02d:%02d:%02d %s", "%09d%09d%04d%01d%04d").
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+namespace core {
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatList(const char* format, va_list arguments);
+
+}  // namespace core

@@ -1,0 +1,122 @@
+// The diagnostic log writer (see log.h and docs/log-format.md). Used by
+// every subsystem of the client and by the updater.
+#include "core/log.h"
+
+#include <cstdio>
+#include <mutex>
+
+#include "core/format.h"
+#include "core/text.h"
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+
+namespace core {
+
+const char kLogNormal[] = "Normal";
+const char kLogError[] = "Error";
+const char kLogExcept[] = "Except";
+
+namespace {
+
+// Set at start-up before other threads run; read-only afterwards.
+std::string logRoot = "Tessarin";
+std::string runStamp = "000000_000";
+
+std::mutex lastFileMutex;
+std::string lastLogFile;  // guarded by lastFileMutex
+
+constexpr size_t kLogValueLimit = 1280;  // the caller's buffer of LogValue
+
+}  // namespace
+
+void SetLogRoot(const std::string& name) { logRoot = name; }
+
+void SetRunStamp(const std::string& stamp) { runStamp = stamp; }
+
+const std::string& RunStamp() { return runStamp; }
+
+std::string MakeRunStamp(int hour, int minute, int second, int millisecond) {
+  return Format("%02d%02d%02d_%03d", hour, minute, second, millisecond);
+}
+
+bool MakeSubfolder(std::string* parent, const std::string& name, bool descend) {
+  std::string path = *parent + name + platform::kPathSeparator;
+  bool ok = platform::FolderCreate(path);
+  if (!ok) {
+    int error = platform::LastSystemError();
+    ok = platform::ErrorKindOf(error) == platform::ErrorKind::AlreadyExists;
+    // Invisible to the user of the windowed client; kept off stdout here,
+    // which is the headless client's console.
+    if (!ok) std::fprintf(stderr, "Error %d\n", error);
+  }
+  if (descend) *parent = path;
+  return ok;
+}
+
+void LogWrite(const std::string& text, const char* kind, const char* stem) {
+  std::string path = platform::TempFolder();
+  if (!MakeSubfolder(&path, logRoot, true)) return;
+  if (!MakeSubfolder(&path, kind != nullptr ? kind : kLogExcept, true)) return;
+  platform::CalendarTime now = platform::LocalNow();
+  if (!MakeSubfolder(&path, Format("%d%02d%02d", now.year, now.month, now.day), true)) return;
+
+  std::string fileName =
+      stem != nullptr ? path + stem + ".txt"
+                      : path + Format("%02d%02d%02d_%03d.txt", now.hour, now.minute, now.second, now.millisecond);
+  {
+    std::lock_guard<std::mutex> lock(lastFileMutex);
+    lastLogFile = fileName;
+  }
+  platform::File file;
+  if (!platform::FileOpen(fileName, platform::OpenMode::AppendAlways, &file)) return;
+  now = platform::LocalNow();
+  std::string line = Format("%d.%02d.%02d %02d:%02d:%02d:%03d ", now.year, now.month, now.day, now.hour,
+                            now.minute, now.second, now.millisecond);
+  line += text;
+  line += " \r\n";
+  platform::FileAppend(file, line.data(), line.size());
+  platform::FileClose(&file);
+}
+
+void LogInfo(const std::string& text) { LogWrite(text, kLogNormal, runStamp.c_str()); }
+
+void LogValue(const std::string& text, int64_t number) {
+  std::string line = text + " - " + std::to_string(number);
+  if (line.size() > kLogValueLimit - 1) line.resize(kLogValueLimit - 1);
+  LogInfo(line);
+}
+
+void LogError(const std::string& text, int64_t code) {
+  std::string line = "Error = " + text;
+  if (code != 0) {
+    // The code as the system reports it: a 32-bit value, decimal then hex.
+    int32_t value = static_cast<int32_t>(code);
+    line += Format(" %d = %X", value, static_cast<uint32_t>(value));
+  }
+  LogWrite(line, kLogNormal, runStamp.c_str());
+  LogWrite(line, kLogError, runStamp.c_str());
+}
+
+void LogException(const std::string& operation) {
+  std::string line = "Exception - " + operation;
+  LogWrite(line, kLogNormal, runStamp.c_str());
+  LogWrite(line, kLogExcept, nullptr);
+}
+
+void LogWide(const std::wstring& text) { LogInfo(ToNarrow(text, kCodePageUtf8)); }
+
+void LogNarrowed(const std::wstring& text) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (wchar_t c : text) bytes.push_back(static_cast<char>(c & 0xFF));
+  LogInfo(bytes);
+}
+
+std::string LastLogFile() {
+  std::lock_guard<std::mutex> lock(lastFileMutex);
+  return lastLogFile;
+}
+
+}  // namespace core

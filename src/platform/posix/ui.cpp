@@ -1,0 +1,370 @@
+// The headless user interface of the Linux client.
+//
+// The main window, its status list and status bar, the tray icon and the
+// timers live in memory under one mutex. What a Windows user would see is
+// printed to stdout: status lines while the window counts as shown,
+// balloons as "Внимание: text", message boxes with the answer they took.
+// The message loop runs posted tasks and due timers on the thread that
+// calls RunMessageLoop.
+#include "platform/ui.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/codepage.h"
+
+namespace platform::ui {
+
+namespace {
+
+struct Timer {
+  int periodMs;                                  // period
+  std::chrono::steady_clock::time_point due;     // next run
+  std::shared_ptr<Task> task;                    // what runs
+};
+
+struct Backend {
+  std::mutex mutex;
+  std::condition_variable wake;       // posted work or a new timer
+  bool windowCreated = false;
+  std::wstring title;
+  bool visible = false;
+  std::deque<std::wstring> statusLines;  // newest first
+  std::wstring statusBar;
+  TrayState tray;
+  std::function<void(int)> trayHandler;
+  std::map<int, Timer> timers;
+  std::deque<Task> posted;
+  bool quit = false;
+  int exitCode = 0;
+};
+
+Backend& State() {
+  static Backend* backend = new Backend;  // lives to the end of the process
+  return *backend;
+}
+
+std::mutex consoleMutex;
+
+void Print(const std::wstring& text) {
+  std::string bytes;
+  WideToCodePage(text, 65001, &bytes);
+  std::lock_guard<std::mutex> lock(consoleMutex);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+std::wstring Stamp() {
+  CalendarTime now = LocalNow();
+  wchar_t buffer[16];
+  std::swprintf(buffer, 16, L"%02d:%02d:%02d ", now.hour, now.minute, now.second);
+  return buffer;
+}
+
+}  // namespace
+
+bool CreateMainWindow(const std::wstring& title, int, int) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.windowCreated = true;
+  b.title = title;
+  b.visible = false;
+  return true;
+}
+
+void SetTitle(const std::wstring& title) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.title = title;
+}
+
+std::wstring Title() {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  return b.title;
+}
+
+void ShowMainWindow(Show how) {
+  Backend& b = State();
+  bool appeared;
+  std::wstring title;
+  {
+    std::lock_guard<std::mutex> lock(b.mutex);
+    appeared = !b.visible && how != Show::Hide;
+    b.visible = how != Show::Hide;
+    title = b.title;
+  }
+  if (appeared) Print(L"=== " + title + L" ===");
+}
+
+bool MainWindowVisible() {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  return b.visible;
+}
+
+void BringToFront() {}
+
+void StatusListInsertTop(const std::wstring& line) {
+  Backend& b = State();
+  bool visible;
+  {
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.statusLines.push_front(line);
+    visible = b.visible;
+  }
+  if (visible) Print(line);
+}
+
+void StatusListRemoveTop() {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  if (!b.statusLines.empty()) b.statusLines.pop_front();
+}
+
+void StatusListClear() {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.statusLines.clear();
+}
+
+std::vector<std::wstring> StatusListLines() {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  return std::vector<std::wstring>(b.statusLines.begin(), b.statusLines.end());
+}
+
+void SetStatusBarText(const std::wstring& text) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.statusBar = text;
+}
+
+std::wstring StatusBarText() {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  return b.statusBar;
+}
+
+bool TrayAdd(int icon, const std::wstring& tip) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.tray.added = true;
+  b.tray.icon = icon;
+  b.tray.tip = tip;
+  return true;
+}
+
+void TrayUpdate(const std::wstring& tip, int icon, bool changeIcon) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.tray.tip = tip;
+  if (changeIcon) b.tray.icon = icon;
+}
+
+void TrayBalloon(const std::wstring& title, const std::wstring& text) {
+  Backend& b = State();
+  {
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.tray.balloonTitle = title;
+    b.tray.balloonText = text;
+    ++b.tray.balloons;
+  }
+  Print(Stamp() + title + L": " + text);
+}
+
+TrayState Tray() {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  return b.tray;
+}
+
+void SetTrayHandler(std::function<void(int code)> handler) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.trayHandler = std::move(handler);
+}
+
+Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons buttons) {
+  std::wstring line = Stamp();
+  if (!caption.empty()) line += L"[" + caption + L"] ";
+  line += text;
+  if (buttons == Buttons::YesNo) {
+    Print(line + L"\n(вопрос без ответа: принят ответ по умолчанию «Нет»)");
+    return Answer::No;
+  }
+  Print(line);
+  return Answer::Ok;
+}
+
+void ConsolePrint(const std::wstring& text) { Print(text); }
+
+void Post(Task task) {
+  Backend& b = State();
+  {
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.posted.push_back(std::move(task));
+  }
+  b.wake.notify_all();
+}
+
+bool SetTimer(int id, int periodMs, Task task) {
+  if (periodMs <= 0) return false;
+  Backend& b = State();
+  {
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.timers[id] = Timer{periodMs, std::chrono::steady_clock::now() + std::chrono::milliseconds(periodMs),
+                         std::make_shared<Task>(std::move(task))};
+  }
+  b.wake.notify_all();
+  return true;
+}
+
+void KillTimer(int id) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.timers.erase(id);
+}
+
+bool TimerRunning(int id) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  return b.timers.count(id) != 0;
+}
+
+int TimerPeriod(int id) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  auto it = b.timers.find(id);
+  return it == b.timers.end() ? 0 : it->second.periodMs;
+}
+
+void InstallSignalHandlers() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // Threads started from now on inherit the mask; this one takes the
+  // signals one by one and turns them into work for the loop.
+  std::thread([signals]() {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&signals, &signal) != 0) continue;
+      if (signal == SIGUSR1) {
+        Post([]() {
+          std::function<void(int)> handler;
+          {
+            Backend& b = State();
+            std::lock_guard<std::mutex> lock(b.mutex);
+            handler = b.trayHandler;
+          }
+          if (handler) handler(0x203);
+        });
+      } else {
+        PostQuit(0);
+      }
+    }
+  }).detach();
+}
+
+int RunMessageLoop() {
+  Backend& b = State();
+  std::unique_lock<std::mutex> lock(b.mutex);
+  while (!b.quit) {
+    if (!b.posted.empty()) {
+      Task task = std::move(b.posted.front());
+      b.posted.pop_front();
+      lock.unlock();
+      task();
+      lock.lock();
+      continue;
+    }
+    auto now = std::chrono::steady_clock::now();
+    auto next = now + std::chrono::hours(1);
+    std::shared_ptr<Task> due;
+    for (auto& [id, timer] : b.timers) {
+      if (timer.due <= now) {
+        timer.due = now + std::chrono::milliseconds(timer.periodMs);
+        due = timer.task;
+        break;
+      }
+      if (timer.due < next) next = timer.due;
+    }
+    if (due) {
+      lock.unlock();
+      (*due)();
+      lock.lock();
+      continue;
+    }
+    b.wake.wait_until(lock, next);
+  }
+  return b.exitCode;
+}
+
+void PostQuit(int exitCode) {
+  Backend& b = State();
+  {
+    std::lock_guard<std::mutex> lock(b.mutex);
+    if (!b.quit) b.exitCode = exitCode;
+    b.quit = true;
+  }
+  b.wake.notify_all();
+}
+
+bool FireTimerForTest(int id) {
+  std::shared_ptr<Task> task;
+  {
+    Backend& b = State();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    auto it = b.timers.find(id);
+    if (it == b.timers.end()) return false;
+    task = it->second.task;
+  }
+  (*task)();
+  return true;
+}
+
+void RunPostedForTest() {
+  Backend& b = State();
+  for (;;) {
+    Task task;
+    {
+      std::lock_guard<std::mutex> lock(b.mutex);
+      if (b.posted.empty()) return;
+      task = std::move(b.posted.front());
+      b.posted.pop_front();
+    }
+    task();
+  }
+}
+
+void ResetForTest() {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.windowCreated = false;
+  b.title.clear();
+  b.visible = false;
+  b.statusLines.clear();
+  b.statusBar.clear();
+  b.tray = TrayState();
+  b.trayHandler = nullptr;
+  b.timers.clear();
+  b.posted.clear();
+  b.quit = false;
+  b.exitCode = 0;
+}
+
+}  // namespace platform::ui

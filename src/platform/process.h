@@ -1,0 +1,28 @@
+// Processes: this one, starting others, and handing over to a running
+// client.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+int CurrentProcessId();
+
+// Starts a program detached from this one (its own session on Linux), so
+// that it outlives the caller. False when it could not be started.
+bool ProcessStart(const std::string& executable, const std::vector<std::string>& arguments);
+
+// Asks the client running as process `pid` to show its window, as a
+// double-click on its tray icon does (SIGUSR1 on Linux).
+bool ProcessAskToShow(int pid);
+
+// Opens a document or a web address with the system's viewer (xdg-open on
+// Linux; without it the path is printed).
+bool ShellOpen(const std::string& pathOrAddress);
+
+// Opens a text file in the user's editor ($EDITOR, else xdg-open, else the
+// path is printed).
+bool OpenInTextEditor(const std::string& path);
+
+}  // namespace platform

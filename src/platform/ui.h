@@ -1,0 +1,116 @@
+// The user interface the shell stands on: the main window with its
+// controls, the tray icon, message boxes, window timers and the message
+// loop.
+//
+// On Windows these are real windows. On Linux the client runs headless:
+// everything lives in memory, status lines (while the window counts as
+// shown), balloons and message boxes are also printed to stdout, and
+// questions take their default answer and say so. Tests read the state back
+// with the query functions and fire timers by hand.
+//
+// Threads: the loop, timers and posted tasks run on the thread that calls
+// RunMessageLoop (the user-interface thread). Every other function may be
+// called from any thread.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform::ui {
+
+using Task = std::function<void()>;
+
+// Main window ---------------------------------------------------------------
+
+enum class Show {
+  Hide,
+  Normal,
+  Maximized,
+};
+
+bool CreateMainWindow(const std::wstring& title, int width, int height);
+void SetTitle(const std::wstring& title);
+std::wstring Title();
+void ShowMainWindow(Show how);
+bool MainWindowVisible();
+void BringToFront();
+
+// Status list: newest line on top.
+void StatusListInsertTop(const std::wstring& line);
+void StatusListRemoveTop();
+void StatusListClear();
+std::vector<std::wstring> StatusListLines();
+
+void SetStatusBarText(const std::wstring& text);
+std::wstring StatusBarText();
+
+// Tray icon -----------------------------------------------------------------
+
+struct TrayState {
+  bool added = false;         // the icon is in the notification area
+  int icon = 0;               // icon resource shown
+  std::wstring tip;           // tip text
+  std::wstring balloonTitle;  // last balloon shown
+  std::wstring balloonText;
+  int balloons = 0;           // balloons shown so far
+};
+
+bool TrayAdd(int icon, const std::wstring& tip);
+void TrayUpdate(const std::wstring& tip, int icon, bool changeIcon);
+void TrayBalloon(const std::wstring& title, const std::wstring& text);
+TrayState Tray();
+
+// Called on the user-interface thread with the tray notification code
+// (0x203 left double-click, 0x204 right button, 0x206 right double-click).
+// A second client's hand-over arrives here as 0x203.
+void SetTrayHandler(std::function<void(int code)> handler);
+
+// Message boxes -------------------------------------------------------------
+
+enum class Buttons {
+  Ok,
+  YesNo,
+};
+
+enum class Answer {
+  Ok,
+  Yes,
+  No,
+};
+
+// Shows a message box; headless, a Yes/No question is answered No.
+Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons buttons);
+
+// Prints a line to the console as it is (no stamp).
+void ConsolePrint(const std::wstring& text);
+
+// Loop and timers -------------------------------------------------------------
+
+// Runs task on the user-interface thread.
+void Post(Task task);
+
+// Window timers: task runs every periodMs on the user-interface thread.
+// Setting an id that runs restarts it with the new period.
+bool SetTimer(int id, int periodMs, Task task);
+void KillTimer(int id);
+bool TimerRunning(int id);
+int TimerPeriod(int id);
+
+// Blocks SIGINT, SIGTERM and SIGUSR1 and turns them into work for the loop:
+// SIGINT/SIGTERM end it with exit code 0 as the exit command does, SIGUSR1
+// is the tray double-click. Call once, before any other thread starts.
+void InstallSignalHandlers();
+
+// Runs the loop until PostQuit; returns its exit code.
+int RunMessageLoop();
+void PostQuit(int exitCode);
+
+// Tests: run a timer's task now, on the calling thread; false when it is not
+// set. Run every posted task now.
+bool FireTimerForTest(int id);
+void RunPostedForTest();
+// Forget every window, tray, timer and posted task.
+void ResetForTest();
+
+}  // namespace platform::ui

@@ -1,0 +1,19 @@
+// The main window's reactions that the start-up needs: the remembered day
+// and the tray notifications (a double-click shows the window; a second
+// client's hand-over arrives the same way).
+#pragma once
+
+namespace shell {
+
+constexpr int kTrayDoubleClick = 0x203;
+constexpr int kTrayRightButton = 0x204;
+constexpr int kTrayRightDoubleClick = 0x206;
+
+// The day of the month of the start time, for the new-day check.
+void RememberStartDay(int day);
+int RememberedDay();
+
+// Runs on the user-interface thread for each tray notification.
+void OnTrayNotify(int code);
+
+}  // namespace shell

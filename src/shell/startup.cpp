@@ -1,0 +1,147 @@
+// Start-up of the client (see startup.h), called by main().
+#include "shell/startup.h"
+
+#include <atomic>
+
+#include "core/folders.h"
+#include "core/format.h"
+#include "core/log.h"
+#include "core/text.h"
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/file.h"
+#include "platform/instance_lock.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/ui.h"
+#include "shell/main_window.h"
+#include "shell/state_file.h"
+#include "shell/status.h"
+#include "shell/version.h"
+#include "storage/database.h"
+#include "storage/settings.h"
+
+namespace shell {
+
+const char kUpdaterFileName[] = "TSR_Update";
+
+namespace {
+
+std::atomic<bool> webInterfaceOn{false};
+
+bool UpdaterPresent(const std::string& folder) {
+  platform::File file;
+  if (!platform::FileOpen(folder + kUpdaterFileName, platform::OpenMode::ReadExisting, &file)) return false;
+  int64_t size = 0;
+  bool ok = platform::FileSize(file, &size) && size > kUpdaterMinimumSize;
+  platform::FileClose(&file);
+  return ok;
+}
+
+}  // namespace
+
+bool WebInterfaceOn() { return webInterfaceOn; }
+
+bool EnableWebInterface(int mode) {
+  std::string marker = core::ProgramFolder() + "interface.web";
+  if (mode == 0) return platform::FileDelete(marker);
+  platform::File file;
+  if (!platform::FileOpen(marker, mode == 1 ? platform::OpenMode::ReadExisting : platform::OpenMode::CreateAlways,
+                          &file)) {
+    return false;
+  }
+  platform::FileClose(&file);
+  // The web listener thread starts here once the web interface exists.
+  return true;
+}
+
+void ShowSupportMessage(const std::wstring& text) {
+  platform::ui::MessageBox(text + L"\r\nОбратитесь в службу технической поддержки.\r\n" +
+                               core::ToWide(kSupportAddress, core::kCodePageUtf8),
+                           L"", platform::ui::Buttons::Ok);
+  platform::ShellOpen(kSupportAddress);
+}
+
+std::optional<int> AppInit(const std::string& executablePath) {
+  platform::CalendarTime start = platform::LocalNow();
+  core::SetRunStamp(core::MakeRunStamp(start.hour, start.minute, start.second, start.millisecond));
+  core::SetLogRoot("Tessarin");
+  core::LogInfo(std::string(kVersionText) + kBuildMark);
+
+  if (executablePath.empty()) {
+    core::LogError("Cannot GetModuleFileName", platform::LastSystemError());
+    return kExitOk;
+  }
+  core::LogInfo(executablePath);
+  std::string folder = platform::FolderOf(executablePath);
+  core::SetProgramFolder(folder);
+
+  if (!WriteStateFile(0, folder)) {
+    platform::ui::MessageBox(
+        L"Ошибка доступа к каталогу с программой.\r\nОбратитесь к администратору или установите доступ на запись "
+        L"к каталогу с программой.",
+        L"", platform::ui::Buttons::Ok);
+    return kExitFailure;
+  }
+  webInterfaceOn = EnableWebInterface(1);
+
+  std::string date = core::Format("%d%02d%02d", start.year, start.month, start.day);
+  RememberStartDay(start.day);
+  std::string path = folder;
+  core::MakeSubfolder(&path, "documents", false);
+  path = folder;
+  core::MakeSubfolder(&path, "working", true);
+  core::MakeSubfolder(&path, date, true);
+  core::SetWorkingDayFolder(path);
+
+  if (!storage::OpenDatabase(folder + "TS.db", storage::kSchemaScript)) {
+    ShowSupportMessage(L"Ошибка открытия файлы базы данных.");
+    return kExitFailure;
+  }
+  storage::LoadSettings();
+
+  if (!UpdaterPresent(folder)) {
+    ShowSupportMessage(L"Не найден файл TSR_Update.exe в каталоге с программой.");
+    return kExitFailure;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> CreateMainWindow() {
+  if (!platform::ui::CreateMainWindow(L"Tessarin", 600, 600)) return kExitOk;
+
+  std::string folder = core::ProgramFolder();
+  platform::InstanceLock lock = platform::AcquireInstanceLock(folder);
+  if (lock == platform::InstanceLock::HeldByAnother) {
+    uint32_t pid = ReadStateFile(folder);
+    if (pid != 0) {
+      platform::ProcessAskToShow(static_cast<int>(pid));
+    } else {
+      platform::ui::MessageBox(L"Приложение уже запущено.", L"", platform::ui::Buttons::Ok);
+    }
+    return kExitOk;
+  }
+  if (lock == platform::InstanceLock::Failed) {
+    core::LogError("CreateMutex", platform::LastSystemError());
+  }
+  WriteStateFile(static_cast<uint32_t>(platform::CurrentProcessId()), folder);
+
+  platform::ui::TrayAdd(kIconReady, kVersionTextWide);
+  platform::ui::SetTrayHandler(OnTrayNotify);
+
+  // The working modes start here (StartWork) once they exist; until then no
+  // certificate is usable and the window is shown.
+  bool certificateUsable = false;
+  platform::ui::ShowMainWindow(!certificateUsable && !WebInterfaceOn() ? platform::ui::Show::Normal
+                                                                        : platform::ui::Show::Hide);
+  return std::nullopt;
+}
+
+int RunClient() {
+  platform::ui::InstallSignalHandlers();
+  if (std::optional<int> code = AppInit(platform::ExecutablePath())) return *code;
+  if (std::optional<int> code = CreateMainWindow()) return *code;
+  return platform::ui::RunMessageLoop();
+}
+
+}  // namespace shell

@@ -1,0 +1,42 @@
+// Start-up of the client: from the start of the process to its message
+// loop, and the exit codes with which it ends.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace shell {
+
+// Exit codes of the client.
+constexpr int kExitOk = 0;       // normal end, second instance, no executable path
+constexpr int kExitFailure = 1;  // folder not writable, database, updater
+
+// The updater's file beside the client, and the size it must exceed.
+extern const char kUpdaterFileName[];
+constexpr long kUpdaterMinimumSize = 100000;
+
+// True while the marker file "interface.web" was present at start.
+bool WebInterfaceOn();
+
+// Mode 0 deletes the marker file, 1 tests it (start-up), 2 creates it. With
+// 1 and 2 the web listener starts when the marker could be opened.
+bool EnableWebInterface(int mode);
+
+// Start-up initialisation: run stamp, log, program folder, "state.txt",
+// folders, database, settings, the updater's presence. Returns the exit code
+// when the process must end, nothing when it may go on.
+std::optional<int> AppInit(const std::string& executablePath);
+
+// Creates the main window and the tray icon, applies the single-instance
+// rule and starts the work. Returns the exit code when the process must end.
+std::optional<int> CreateMainWindow();
+
+// The whole client: AppInit, CreateMainWindow, the message loop. Returns the
+// process's exit code.
+int RunClient();
+
+// A message box with the text, the support line and address; then opens the
+// support page.
+void ShowSupportMessage(const std::wstring& text);
+
+}  // namespace shell

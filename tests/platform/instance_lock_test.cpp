@@ -1,0 +1,37 @@
+// The single-instance lock: named after the folder, held by one process.
+#include "platform/instance_lock.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "test_support.h"
+
+namespace {
+
+TEST(InstanceLock, IsNamedAfterTheProgramFolder) {
+  EXPECT_EQ(platform::InstanceLockName("/opt/tessarin/"), "_opt_tessarin_");
+}
+
+TEST(InstanceLock, ASecondProcessFindsItHeldAndAnotherFolderIsFree) {
+  test_support::ScopedLogFolder temp;  // the lock files live in the temporary folder
+  test_support::TempFolder first;
+  test_support::TempFolder second;
+  EXPECT_FALSE(platform::InstanceLockHeld(first.path));
+  ASSERT_EQ(platform::AcquireInstanceLock(first.path), platform::InstanceLock::Acquired);
+  EXPECT_TRUE(platform::InstanceLockHeld(first.path));
+
+  pid_t child = fork();
+  if (child == 0) {
+    bool ok = platform::AcquireInstanceLock(first.path) == platform::InstanceLock::HeldByAnother &&
+              platform::AcquireInstanceLock(second.path) == platform::InstanceLock::Acquired;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // The child's lock on the second folder went with the child.
+  EXPECT_FALSE(platform::InstanceLockHeld(second.path));
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+// Start-up failures that need a system call to fail: tested in process,
+// with the fault table (a root user cannot be kept out of a folder).
+#include "shell/startup.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "core/folders.h"
+#include "platform/fault_injection.h"
+#include "platform/ui.h"
+#include "storage/database.h"
+#include "test_support.h"
+
+namespace {
+
+using test_support::WriteText;
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::ui::ResetForTest(); }
+  void TearDown() override {
+    platform::ClearFaults();
+    storage::CloseDatabase();
+  }
+  void PutUpdater(size_t size) { WriteText(dir.path + "TSR_Update", std::string(size, 'u')); }
+  test_support::ScopedLogFolder logs;
+  test_support::TempFolder dir;
+};
+
+TEST_F(StartupTest, AFolderWithoutWriteAccessEndsWithCodeOneBeforeAnythingIsCreated) {
+  PutUpdater(100001);
+  platform::InjectFault(platform::Syscall::Open, EACCES, -1, dir.path);
+  EXPECT_EQ(shell::AppInit(dir.path + "Tessarin"), shell::kExitFailure);
+  platform::ClearFaults();
+  EXPECT_EQ(test_support::ListTree(dir.path), (std::vector<std::string>{"TSR_Update"}));
+}
+
+TEST_F(StartupTest, NoExecutablePathEndsWithCodeZero) {
+  EXPECT_EQ(shell::AppInit(""), shell::kExitOk);
+}
+
+TEST_F(StartupTest, AnUpdaterOfAHundredThousandBytesCountsAsMissing) {
+  EXPECT_EQ(shell::AppInit(dir.path + "Tessarin"), shell::kExitFailure);
+  PutUpdater(100000);
+  EXPECT_EQ(shell::AppInit(dir.path + "Tessarin"), shell::kExitFailure);
+  PutUpdater(100001);
+  EXPECT_EQ(shell::AppInit(dir.path + "Tessarin"), std::nullopt);
+}
+
+TEST_F(StartupTest, AFreshFolderGetsItsFoldersDatabaseAndStartMarker) {
+  PutUpdater(100001);
+  ASSERT_EQ(shell::AppInit(dir.path + "Tessarin"), std::nullopt);
+  EXPECT_EQ(core::ProgramFolder(), dir.path);
+  std::vector<std::string> tree = test_support::ListTree(dir.path);
+  EXPECT_THAT(tree, ::testing::IsSupersetOf({std::string("documents/"), std::string("working/"),
+                                             std::string("TS.db"), std::string("state.txt")}));
+  EXPECT_EQ(core::WorkingDayFolder().rfind(core::WorkingFolder(), 0), 0u);
+  EXPECT_EQ(core::WorkingDayFolder().size(), core::WorkingFolder().size() + 9);
+  EXPECT_NE(storage::Database(), nullptr);
+}
+
+TEST_F(StartupTest, ADatabaseThatCannotBeOpenedEndsWithCodeOne) {
+  PutUpdater(100001);
+  ASSERT_TRUE(platform::ui::CreateMainWindow(L"Tessarin", 600, 600));
+  std::filesystem::create_directory(dir.path + "TS.db");
+  EXPECT_EQ(shell::AppInit(dir.path + "Tessarin"), shell::kExitFailure);
+}
+
+}  // namespace

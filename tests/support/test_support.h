@@ -1,0 +1,43 @@
+// Helpers shared by the tests: fresh folders, whole-file reading and
+// writing, the program binaries of the build.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// A new empty folder under the system's temporary folder, removed with
+// everything in it when the object goes. path ends with '/'.
+struct TempFolder {
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  std::string path;  // the folder, ending with '/'
+};
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+std::string ReadText(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+void WriteText(const std::string& path, const std::string& text);
+
+// Files of a folder tree, relative to it, sorted.
+std::vector<std::string> ListTree(const std::string& folder);
+
+// Path of a program built by this build (e.g. "src/shell/Tessarin"),
+// taken from TESSARIN_BINARY_DIR that CTest sets.
+std::string BuiltProgram(const std::string& relativePath);
+
+// Points the log (TMPDIR) at a fresh folder for the life of the object and
+// puts the old value back afterwards.
+struct ScopedLogFolder {
+  ScopedLogFolder();
+  ~ScopedLogFolder();
+  TempFolder folder;   // the new temporary folder
+  std::string saved;   // TMPDIR before
+  bool hadSaved;       // whether TMPDIR was set before
+};
+
+}  // namespace test_support

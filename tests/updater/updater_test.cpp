@@ -1,0 +1,101 @@
+// The update procedure with stand-in clients: small scripts that write the
+// start marker (or do not) and leave a trace of which one ran.
+#include "updater/updater.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "core/log.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::ReadText;
+using test_support::WriteText;
+
+// A stand-in client: records its name in "ran" and, when `starts`, writes
+// the start marker as a real client does.
+void PutClient(const std::string& path, const std::string& name, bool starts) {
+  WriteText(path, "#!/bin/sh\ncd \"$(dirname \"$0\")\"\necho " + name + " >> ran\n" +
+                      (starts ? "printf 1234567 > state.txt\n" : ""));
+  fs::permissions(path, fs::perms::owner_all);
+}
+
+// The stand-in writes "ran" right after it starts; wait for that.
+std::string WaitForRun(const std::string& folder, size_t lines) {
+  for (int i = 0; i < 500; ++i) {
+    std::string ran = ReadText(folder + "ran");
+    if (static_cast<size_t>(std::count(ran.begin(), ran.end(), '\n')) >= lines) return ran;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return ReadText(folder + "ran");
+}
+
+class UpdaterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    core::SetLogRoot("TSR_Update");
+    core::SetRunStamp("120000_000");
+  }
+  std::string Log() {
+    for (const std::string& file : test_support::ListTree(logs.folder.path + "TSR_Update/Normal")) {
+      if (file.back() != '/') return ReadText(logs.folder.path + "TSR_Update/Normal/" + file);
+    }
+    return "";
+  }
+  test_support::ScopedLogFolder logs;
+  test_support::TempFolder dir;
+};
+
+TEST_F(UpdaterTest, ANewClientThatStartsKeepsTheTwoPreviousExecutables) {
+  PutClient(dir.path + "Tessarin.old.old", "oldest", true);
+  PutClient(dir.path + "Tessarin.old", "older", true);
+  PutClient(dir.path + "Tessarin", "current", true);
+  PutClient(dir.path + "Tessarin.upd", "new", true);
+  WriteText(dir.path + "state.txt", "stale marker of an earlier run");
+
+  EXPECT_TRUE(updater::RunUpdate(dir.path));
+  EXPECT_EQ(WaitForRun(dir.path, 1), "new\n");
+  EXPECT_NE(ReadText(dir.path + "Tessarin").find("echo new"), std::string::npos);
+  EXPECT_NE(ReadText(dir.path + "Tessarin.old").find("echo current"), std::string::npos);
+  EXPECT_NE(ReadText(dir.path + "Tessarin.old.old").find("echo older"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir.path + "Tessarin.upd"));
+  EXPECT_NE(Log().find("Tesarin start - Ok"), std::string::npos);
+}
+
+TEST_F(UpdaterTest, WithoutPreviousExecutablesOnlyWhatExistsIsMoved) {
+  PutClient(dir.path + "Tessarin", "current", true);
+  PutClient(dir.path + "Tessarin.upd", "new", true);
+  EXPECT_TRUE(updater::RunUpdate(dir.path));
+  EXPECT_EQ(WaitForRun(dir.path, 1), "new\n");
+  EXPECT_TRUE(fs::exists(dir.path + "Tessarin.old"));
+  EXPECT_FALSE(fs::exists(dir.path + "Tessarin.old.old"));
+}
+
+TEST_F(UpdaterTest, ANewClientWithoutStartMarkerIsReplacedByThePreviousOne) {
+  PutClient(dir.path + "Tessarin", "current", true);
+  PutClient(dir.path + "Tessarin.upd", "broken", false);
+  EXPECT_FALSE(updater::RunUpdate(dir.path));
+  EXPECT_EQ(WaitForRun(dir.path, 2), "broken\ncurrent\n");
+  EXPECT_NE(ReadText(dir.path + "Tessarin").find("echo current"), std::string::npos);
+  std::string log = Log();
+  EXPECT_NE(log.find("Tesarin can't start. state not found."), std::string::npos);
+  // Six checks, one per attempt.
+  size_t checks = 0;
+  for (size_t at = log.find("Check Tesarin start"); at != std::string::npos; at = log.find("Check Tesarin start", at + 1)) {
+    ++checks;
+  }
+  EXPECT_EQ(checks, 6u);
+}
+
+TEST_F(UpdaterTest, AClientThatCannotBeStartedIsLogged) {
+  // No client at all: nothing to move, nothing to start.
+  EXPECT_FALSE(updater::RunUpdate(dir.path));
+  EXPECT_NE(Log().find("Error = Can't start Tessarin 2 = 2"), std::string::npos);
+}
+
+}  // namespace
