@@ -98,6 +98,7 @@ std::optional<int> AppInit(const std::string& executablePath) {
     ShowSupportMessage(L"Ошибка открытия файлы базы данных.");
     return kExitFailure;
   }
+  storage::SetStatusBarHook(&SetStatusBarText);
   storage::LoadSettings();
 
   if (!UpdaterPresent(folder)) {

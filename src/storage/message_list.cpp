@@ -1,0 +1,100 @@
+// The message list, the in-memory copy of `Messages` that the window, the
+// dialogs and the web interface address by position, and the texts shown
+// for its entries (see messages.h). The list grows with the table: users
+// keep years of documents and every row stays reachable.
+#include <mutex>
+
+#include "core/format.h"
+#include "core/log.h"
+#include "core/text.h"
+#include "platform/clock.h"
+#include "storage/messages.h"
+
+namespace storage {
+namespace {
+
+std::mutex listMutex;
+std::vector<MessageEntry> messageList;  // newest first; index = list-view row
+
+}  // namespace
+
+std::optional<std::vector<MessageEntry>> RebuildMessageList() {
+  try {
+    std::vector<MessageEntry> rows;
+    bool ok = SelectMessageList(&rows);
+    std::lock_guard<std::mutex> lock(listMutex);
+    if (!ok) {
+      messageList.clear();
+      return std::nullopt;
+    }
+    messageList = rows;
+    return rows;
+  } catch (...) {
+    core::LogException("RebuildMessageList");
+    return std::nullopt;
+  }
+}
+
+size_t MessageCount() {
+  std::lock_guard<std::mutex> lock(listMutex);
+  return messageList.size();
+}
+
+std::optional<MessageEntry> MessageAt(int position) {
+  std::lock_guard<std::mutex> lock(listMutex);
+  if (position < 0 || static_cast<size_t>(position) >= messageList.size()) return std::nullopt;
+  return messageList[static_cast<size_t>(position)];
+}
+
+std::vector<MessageEntry> MessageListSnapshot() {
+  std::lock_guard<std::mutex> lock(listMutex);
+  return messageList;
+}
+
+int FindMessageByIdm(int32_t idm) {
+  std::lock_guard<std::mutex> lock(listMutex);
+  for (size_t i = 0; i < messageList.size(); ++i) {
+    if (messageList[i].idm == idm) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool SetMessageStatus(int position, int32_t id, int32_t status) {
+  std::lock_guard<std::mutex> lock(listMutex);
+  if (position < 0 || static_cast<size_t>(position) >= messageList.size()) return false;
+  MessageEntry& entry = messageList[static_cast<size_t>(position)];
+  if (entry.id != id) return false;
+  entry.status = status;
+  return true;
+}
+
+std::wstring StatusText(int32_t status) {
+  switch (status) {
+    case kStatusReceived:
+      return L"Не подписан";
+    case kStatusSending:
+      return L"Отправляется";
+    case kStatusSigned:
+      return L"Подписан";
+    default:
+      return L"Отклонен";
+  }
+}
+
+std::wstring TypeText(int32_t type) {
+  return type == kMessageCertificateRequest ? L"Запрос на СОК" : L"Электронный документ";
+}
+
+std::wstring FormatMessageDate(int64_t seconds) {
+  platform::CalendarTime local = platform::LocalFromUnix(seconds);
+  std::string text = core::Format("%04d-%02d-%02d %02d:%02d:%02d", local.year, local.month,
+                                  local.day, local.hour, local.minute, local.second);
+  return core::ToWide(text, core::kCodePageUtf8);
+}
+
+std::array<std::wstring, 5> MessageColumns(const MessageEntry& entry) {
+  return {FormatMessageDate(entry.dateIn), entry.senderName, std::to_wstring(entry.senderUNP),
+          TypeText(entry.type), StatusText(entry.status)};
+}
+
+}  // namespace storage

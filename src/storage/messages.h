@@ -1,0 +1,164 @@
+// The message table `Messages` of "TS.db" and its in-memory copy, the
+// message list (layout and statuses in docs/message-table.md).
+//
+// Every received message stays in the table for good. The list mirrors the
+// table newest first; position n of the list is row n of the window's list
+// view, and the window, the dialogs and the web interface name a message by
+// that position. The list is not capped: it holds every row of the table.
+//
+// The statement functions run on the shared connection from any thread;
+// each prepares, runs and finalizes its statement within the call. A
+// statement that cannot be prepared writes SQLite's message to the error
+// log and the function returns its failure value. One mutex guards the
+// list; readers get copies of entries. Callers: intake (InsertMessage,
+// SelectIdByIdm, RebuildMessageList), replies (SelectForSending,
+// MarkSending, MarkDelivered, SetMessageStatus), document view
+// (SelectForShow, StoreDecrypted), the window and the web interface (the
+// list and the shown texts).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace storage {
+
+// Type codes kept in `type`.
+constexpr int32_t kMessageDocument = 52;            // document signed by its sender
+constexpr int32_t kMessageCertificateRequest = 73;  // request for the client's certificate
+
+// Status codes kept in `status`; 111..199 is a refusal with that code.
+constexpr int32_t kStatusReceived = 0;  // not yet answered
+constexpr int32_t kStatusSending = 1;   // reply saved, not yet accepted
+constexpr int32_t kStatusSigned = 2;    // reply accepted
+
+constexpr size_t kIksBytes = 20;      // key identifier of a certificate
+constexpr size_t kNumberBytes = 18;   // message number as received
+
+using Iks = std::array<uint8_t, kIksBytes>;
+using MessageNumber = std::array<uint8_t, kNumberBytes>;
+
+// One entry of the message list.
+struct MessageEntry {
+  int32_t id = 0;            // `id` of the row
+  int32_t senderUNP = 0;     // `senderUNP`
+  int32_t senderBranch = 0;  // `senderBranch`
+  Iks senderIKS{};           // `senderIKS`; zero bytes where the blob was shorter
+  int32_t status = 0;        // `status`
+  int64_t dateIn = 0;        // `dateIn`, seconds since 1970 UTC
+  int32_t type = 0;          // `type`
+  int32_t idm = 0;           // `idm`
+  std::wstring senderName;   // `senderName` from UTF-8
+  int32_t row = 0;           // list-view row that shows the entry (its position)
+};
+
+// A message to be stored by InsertMessage.
+struct NewMessage {
+  int32_t idm = 0;            // identifier on the server
+  int64_t dateIn = 0;         // moment of receipt, seconds since 1970 UTC
+  int32_t senderUNP = 0;      // sender's taxpayer number
+  uint16_t senderBranch = 0;  // sender's branch code
+  std::string senderName;     // name bytes as received (UTF-8), at most 255
+  Iks senderIKS{};            // sender's key identifier
+  int32_t type = 0;           // type code to store
+  std::vector<uint8_t> message;  // the body
+  MessageNumber number{};     // message number as received
+  int32_t expire = 0;         // expiry value, stored as it came
+};
+
+// A row read by SelectForSending or SelectForShow. Blobs of the wrong
+// length are cut or completed with zero bytes, never read past their end.
+struct StoredMessage {
+  Iks senderIKS{};                 // `senderIKS`
+  std::vector<uint8_t> message;    // `message`
+  int32_t type = 0;                // `type`
+  int32_t status = 0;              // `status`
+  int64_t dateIn = 0;              // `dateIn`
+  int32_t expire = 0;              // `expire`
+  int32_t senderBranch = 0;        // `senderBranch`
+  MessageNumber number{};          // `number`
+  std::vector<uint8_t> tempSD;     // `TempSD` (SelectForSending only)
+  std::vector<uint8_t> tempDFS;    // `TempDFS` (SelectForSending only)
+};
+
+// --- Statements ---------------------------------------------------------
+
+// The row id of the stored message with this server identifier; 0 when
+// there is none, -1 when the statement failed.
+int64_t SelectIdByIdm(int32_t idm);
+
+// Stores a received message with status 0 and dateOperation 0. Logs
+// "step - <code>". Returns 0 on success, otherwise SQLite's code of the
+// failed prepare or step.
+int InsertMessage(const NewMessage& message);
+
+// Every row, newest first (rows of equal dateIn in SQLite's order), with
+// `row` set to the position. False when the statement failed; the rows
+// read so far are kept.
+bool SelectMessageList(std::vector<MessageEntry>* rows);
+
+// The row of the id with the saved reply; none when missing or failed.
+std::optional<StoredMessage> SelectForSending(int64_t id);
+
+// Saves a prepared reply: status 1, the operation time, the signed data and
+// the payload for the server. True only when the row was written; a reply
+// that was not saved must not be sent, since nothing could send it again.
+bool MarkSending(int64_t id, int64_t operationTime, const std::vector<uint8_t>& signedData,
+                 const std::vector<uint8_t>& payload);
+
+// Records an accepted reply: the final status (2 or the refusal code), the
+// operation time and the new body; empties both saved reply columns (empty
+// text values, not NULL). True when the row was written.
+bool MarkDelivered(int64_t id, int32_t status, int64_t operationTime,
+                   const std::vector<uint8_t>& message);
+
+// The row of the id for viewing and saving; none when missing or failed.
+std::optional<StoredMessage> SelectForShow(int64_t id);
+
+// Writes the decrypted body and its type back. True when the row was
+// written.
+bool StoreDecrypted(int64_t id, const std::vector<uint8_t>& body, int32_t type);
+
+// --- The list -----------------------------------------------------------
+
+// Refills the list from SelectMessageList in one step and returns a copy
+// of the new entries. When the statement fails the list is left empty and
+// the result is none.
+std::optional<std::vector<MessageEntry>> RebuildMessageList();
+
+size_t MessageCount();
+
+// A copy of the entry at a position; none when out of range.
+std::optional<MessageEntry> MessageAt(int position);
+
+// A copy of the whole list.
+std::vector<MessageEntry> MessageListSnapshot();
+
+// Position of the first entry with this server identifier, or -1.
+int FindMessageByIdm(int32_t idm);
+
+// Writes a new status into the entry at the position, so that the window
+// and the web interface see it before the next reload. Only when that
+// position still holds the row `id` (a reload may have moved it); returns
+// whether it did.
+bool SetMessageStatus(int position, int32_t id, int32_t status);
+
+// --- Shown texts --------------------------------------------------------
+
+// "Не подписан", "Отправляется", "Подписан", or "Отклонен" for any other
+// status.
+std::wstring StatusText(int32_t status);
+
+// "Запрос на СОК" for type 73, "Электронный документ" otherwise.
+std::wstring TypeText(int32_t type);
+
+// "%Y-%m-%d %H:%M:%S" of a moment in local time.
+std::wstring FormatMessageDate(int64_t seconds);
+
+// The five columns of the entry's list-view row: date, sender's name,
+// sender's taxpayer number, type text, status text.
+std::array<std::wstring, 5> MessageColumns(const MessageEntry& entry);
+
+}  // namespace storage
