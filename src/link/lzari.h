@@ -15,7 +15,8 @@ namespace serverlink {
 // one is refused as corrupt.
 constexpr uint32_t kLzariMaxExpandedBytes = 256u << 20;
 
-// 4-byte little-endian length followed by the LZARI bit stream.
+// 4-byte little-endian length followed by the LZARI bit stream. The size
+// must fit the 32-bit length (payloads are far smaller).
 std::vector<uint8_t> LzariCompress(const uint8_t* data, size_t size);
 
 enum class LzariResult {

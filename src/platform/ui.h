@@ -13,6 +13,7 @@
 // called from any thread.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -84,6 +85,20 @@ Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons
 
 // Prints a line to the console as it is (no stamp).
 void ConsolePrint(const std::wstring& text);
+
+// Console input -------------------------------------------------------------
+
+// Headless: reads the console (stdin) line by line on a thread of its own
+// and runs the handler with each line on the user-interface thread; the
+// end of the input is not a command. On Windows the window's own controls
+// are the input and this does nothing.
+void StartConsoleInput(std::function<void(const std::wstring& line)> handler);
+
+// Milliseconds of the monotonic clock at the user's last input (a console
+// line, or NoteUserInput from the web interface); the time of start until
+// the first input.
+int64_t LastInputMs();
+void NoteUserInput();
 
 // Loop and timers -------------------------------------------------------------
 

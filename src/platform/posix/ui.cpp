@@ -11,7 +11,9 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
+#include <iostream>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -55,6 +57,7 @@ Backend& State() {
 }
 
 std::mutex consoleMutex;
+std::atomic<int64_t> lastInputMs{MonotonicMs()};
 
 void Print(const std::wstring& text) {
   std::string bytes;
@@ -209,6 +212,22 @@ Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons
 }
 
 void ConsolePrint(const std::wstring& text) { Print(text); }
+
+void StartConsoleInput(std::function<void(const std::wstring& line)> handler) {
+  std::thread([handler = std::move(handler)]() {
+    std::string bytes;
+    while (std::getline(std::cin, bytes)) {
+      NoteUserInput();
+      std::wstring line;
+      CodePageToWide(bytes, 65001, &line);
+      Post([handler, line]() { handler(line); });
+    }
+  }).detach();
+}
+
+int64_t LastInputMs() { return lastInputMs.load(); }
+
+void NoteUserInput() { lastInputMs = MonotonicMs(); }
 
 void Post(Task task) {
   Backend& b = State();
