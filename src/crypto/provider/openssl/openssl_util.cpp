@@ -1,0 +1,205 @@
+// Helpers of the OpenSSL backend (see openssl_util.h): parsing, encoding,
+// names, times, key identifiers and the algorithm mapping.
+#include "crypto/provider/openssl/openssl_util.h"
+
+#include <openssl/objects.h>
+#include <openssl/sha.h>
+#include <openssl/x509v3.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "core/text.h"
+#include "platform/clock.h"
+
+namespace crypto::provider::openssl {
+
+namespace {
+
+std::atomic<uint32_t> lastMessageFlags{0};
+
+// Certificates parsed so far, newest last; each entry holds one reference.
+// The table is never destroyed: the library may already be shut down when
+// the process's destructors run.
+constexpr size_t kParsedLimit = 64;
+struct ParsedCertificate {
+  Bytes digest;       // SHA-256 of the DER
+  X509* certificate;  // the parsed certificate
+};
+std::mutex parsedLock;
+std::vector<ParsedCertificate>& parsed = *new std::vector<ParsedCertificate>;  // guarded by parsedLock
+
+// Stand-ins for the national algorithms, and the usual identifiers of the
+// same algorithms so that messages of other programs open too.
+constexpr const char* kHashOids[] = {
+    "1.2.112.0.2.0.34.101.31.81",  // national hash -> SHA-256
+    "2.16.840.1.101.3.4.2.1",      // SHA-256
+};
+constexpr const char* kCipherOids[] = {
+    "1.2.112.0.2.0.34.101.31.33",  // national content encryption -> AES-256-CBC
+    "2.16.840.1.101.3.4.1.42",     // AES-256-CBC
+};
+
+}  // namespace
+
+const char kSigningTimeOid[] = "1.2.840.113549.1.9.5";
+
+X509Ptr ParseCertificate(const Bytes& der) {
+  Bytes digest(SHA256_DIGEST_LENGTH);
+  SHA256(der.data(), der.size(), digest.data());
+  {
+    std::lock_guard<std::mutex> hold(parsedLock);
+    for (const ParsedCertificate& entry : parsed) {
+      if (entry.digest == digest && X509_up_ref(entry.certificate) == 1) return X509Ptr(entry.certificate);
+    }
+  }
+  X509Ptr certificate = ParseCertificateCopy(der);
+  if (!certificate || X509_up_ref(certificate.get()) != 1) return certificate;
+  std::lock_guard<std::mutex> hold(parsedLock);
+  if (parsed.size() >= kParsedLimit) {
+    X509_free(parsed.front().certificate);
+    parsed.erase(parsed.begin());
+  }
+  parsed.push_back({std::move(digest), certificate.get()});
+  return certificate;
+}
+
+X509Ptr ParseCertificateCopy(const Bytes& der) {
+  const unsigned char* cursor = der.data();
+  X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+  if (certificate && cursor != der.data() + der.size()) certificate.reset();
+  return certificate;
+}
+
+CrlPtr ParseCrl(const Bytes& der) {
+  const unsigned char* cursor = der.data();
+  CrlPtr crl(d2i_X509_CRL(nullptr, &cursor, static_cast<long>(der.size())));
+  if (crl && cursor != der.data() + der.size()) crl.reset();
+  return crl;
+}
+
+CmsPtr ParseCms(const Bytes& der) {
+  const unsigned char* cursor = der.data();
+  CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(der.size())));
+  if (cms && cursor != der.data() + der.size()) cms.reset();
+  return cms;
+}
+
+Bytes EncodeName(const X509_NAME* name) {
+  return Encode(name, i2d_X509_NAME);
+}
+
+Bytes EncodeCertificate(X509* certificate) {
+  return Encode(certificate, i2d_X509);
+}
+
+Bytes StringBytes(const ASN1_STRING* text) {
+  if (text == nullptr) return {};
+  const unsigned char* data = ASN1_STRING_get0_data(text);
+  return Bytes(data, data + ASN1_STRING_length(text));
+}
+
+Bytes EncodePublicKey(const EVP_PKEY* key) {
+  return Encode(key, i2d_PUBKEY);
+}
+
+std::wstring NameAttribute(const X509_NAME* name, int nid) {
+  if (name == nullptr) return {};
+  int index = X509_NAME_get_index_by_NID(name, nid, -1);
+  if (index < 0) return {};
+  const ASN1_STRING* data = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index));
+  unsigned char* utf8 = nullptr;
+  int size = ASN1_STRING_to_UTF8(&utf8, data);
+  if (size < 0) return {};
+  std::string text(reinterpret_cast<char*>(utf8), static_cast<size_t>(size));
+  OPENSSL_free(utf8);
+  return core::ToWide(text, core::kCodePageUtf8);
+}
+
+std::wstring DisplayName(const X509_NAME* name) {
+  for (int nid : {NID_commonName, NID_organizationalUnitName, NID_organizationName,
+                  NID_pkcs9_emailAddress}) {
+    std::wstring text = NameAttribute(name, nid);
+    if (!text.empty()) return text;
+  }
+  return {};
+}
+
+bool TimeToFileTime(const ASN1_TIME* time, int64_t* fileTime) {
+  if (time == nullptr || ASN1_TIME_check(time) != 1) return false;
+  AsnTimePtr epoch(ASN1_TIME_set(nullptr, 0));
+  int days = 0;
+  int seconds = 0;
+  if (!epoch || ASN1_TIME_diff(&days, &seconds, epoch.get(), time) != 1) return false;
+  *fileTime = platform::FileTimeFromUnix(static_cast<int64_t>(days) * 86400 + seconds);
+  return true;
+}
+
+AsnTimePtr FileTimeToTime(int64_t fileTime) {
+  return AsnTimePtr(ASN1_TIME_set(nullptr, static_cast<time_t>(platform::UnixFromFileTime(fileTime))));
+}
+
+Bytes CertificateKeyId(X509* certificate) {
+  const ASN1_OCTET_STRING* extension = X509_get0_subject_key_id(certificate);
+  if (extension != nullptr) return StringBytes(extension);
+  const ASN1_BIT_STRING* bits = X509_get0_pubkey_bitstr(certificate);
+  if (bits == nullptr) return {};
+  Bytes digest(SHA_DIGEST_LENGTH);
+  SHA1(ASN1_STRING_get0_data(bits), static_cast<size_t>(ASN1_STRING_length(bits)), digest.data());
+  return digest;
+}
+
+std::string OidText(const ASN1_OBJECT* object) {
+  char text[128];
+  int size = OBJ_obj2txt(text, sizeof text, object, 1);
+  if (size <= 0) return {};
+  if (static_cast<size_t>(size) >= sizeof text) return {};
+  return std::string(text, static_cast<size_t>(size));
+}
+
+const EVP_MD* HashForOid(const std::string& oid) {
+  for (const char* known : kHashOids) {
+    if (oid == known) return EVP_sha256();
+  }
+  return nullptr;
+}
+
+const EVP_CIPHER* CipherForOid(const std::string& oid) {
+  for (const char* known : kCipherOids) {
+    if (oid == known) return EVP_aes_256_cbc();
+  }
+  return nullptr;
+}
+
+void NoteMessageFlags(uint32_t flags) {
+  lastMessageFlags.store(flags);
+}
+
+Bytes ReadAll(BIO* bio) {
+  Bytes out;
+  unsigned char chunk[4096];
+  for (;;) {
+    int got = BIO_read(bio, chunk, sizeof chunk);
+    if (got <= 0) break;
+    out.insert(out.end(), chunk, chunk + got);
+  }
+  return out;
+}
+
+BioPtr MemoryBio(const Bytes& data) {
+  static const unsigned char kNothing[1] = {0};
+  if (data.size() > 0x7FFFFFFF) return nullptr;
+  const void* start = data.empty() ? kNothing : data.data();
+  return BioPtr(BIO_new_mem_buf(start, static_cast<int>(data.size())));
+}
+
+}  // namespace crypto::provider::openssl
+
+namespace crypto::provider {
+
+uint32_t LastMessageFlagsForTest() {
+  return openssl::lastMessageFlags.load();
+}
+
+}  // namespace crypto::provider

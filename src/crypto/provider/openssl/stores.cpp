@@ -1,0 +1,142 @@
+// The certificate stores of the OpenSSL backend: folders "My" and "CA"
+// under the store root, read whole at opening (docs/crypto-provider.md).
+// Called by the code of src/crypto/ through provider.h.
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "crypto/provider/openssl/openssl_util.h"
+#include "platform/error.h"
+#include "platform/file.h"
+
+namespace crypto::provider {
+
+namespace {
+
+using namespace openssl;
+
+bool LooksLikePem(const Bytes& data) {
+  static const char kMarker[] = "-----BEGIN ";
+  return std::search(data.begin(), data.end(), kMarker, kMarker + sizeof kMarker - 1) != data.end();
+}
+
+struct PemBlock {
+  std::string name;  // label after BEGIN
+  Bytes der;         // decoded body
+};
+
+std::vector<PemBlock> ReadPemBlocks(const Bytes& data) {
+  std::vector<PemBlock> blocks;
+  BioPtr bio = MemoryBio(data);
+  if (!bio) return blocks;
+  for (;;) {
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* body = nullptr;
+    long size = 0;
+    if (PEM_read_bio(bio.get(), &name, &header, &body, &size) != 1) break;
+    blocks.push_back({name, Bytes(body, body + size)});
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(body);
+  }
+  ERR_clear_error();
+  return blocks;
+}
+
+std::string StemOf(const std::string& fileName) {
+  size_t dot = fileName.rfind('.');
+  return dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
+}
+
+// Sorts the objects of one file into the store.
+void AddFile(const std::string& folder, const std::string& fileName, const Bytes& data,
+             Store* store) {
+  if (!LooksLikePem(data)) {
+    if (ParseCertificate(data)) {
+      store->certificates.push_back(data);
+    } else if (ParseCrl(data)) {
+      store->crls.push_back(data);
+    }
+    ERR_clear_error();
+    return;
+  }
+  // Blocks are taken by their labels; whoever reads one later finds out
+  // whether it parses.
+  Bytes publicKey;
+  bool encryptedKey = false;
+  for (PemBlock& block : ReadPemBlocks(data)) {
+    if (block.name == "CERTIFICATE" || block.name == "X509 CERTIFICATE") {
+      store->certificates.push_back(std::move(block.der));
+    } else if (block.name == "X509 CRL") {
+      store->crls.push_back(std::move(block.der));
+    } else if (block.name == "ENCRYPTED PRIVATE KEY") {
+      encryptedKey = true;
+    } else if (block.name == "PUBLIC KEY") {
+      publicKey = std::move(block.der);
+    }
+  }
+  ERR_clear_error();
+  if (store->name == StoreName::My && encryptedKey && !publicKey.empty()) {
+    store->containers.push_back({folder + fileName, StemOf(fileName), publicKey});
+  }
+}
+
+}  // namespace
+
+std::string StoreRoot() {
+  const char* own = std::getenv("TESSARIN_CERTSTORE");
+  std::string root;
+  if (own != nullptr && own[0] != '\0') {
+    root = own;
+  } else {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data != nullptr && data[0] != '\0') {
+      root = data;
+    } else {
+      const char* home = std::getenv("HOME");
+      root = std::string(home != nullptr ? home : "") + "/.local/share";
+    }
+    root += "/Tessarin/certstore";
+  }
+  if (root.empty() || root.back() != '/') root += '/';
+  return root;
+}
+
+uint32_t OpenStore(StoreName name, Store* store) {
+  *store = Store();
+  store->name = name;
+  std::string folder = StoreRoot() + (name == StoreName::My ? "My/" : "CA/");
+  std::vector<platform::FolderEntry> entries;
+  if (!platform::ListFolder(folder, "*", &entries)) {
+    int code = platform::LastSystemError();
+    return code != 0 ? static_cast<uint32_t>(code) : kErrorFailed;
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const platform::FolderEntry& a, const platform::FolderEntry& b) { return a.name < b.name; });
+  for (const platform::FolderEntry& entry : entries) {
+    if (entry.isFolder || entry.name.empty() || entry.name[0] == '.') continue;
+    Bytes data;
+    if (!platform::ReadWholeFile(folder + entry.name, &data)) continue;
+    AddFile(folder, entry.name, data, store);
+  }
+  return 0;
+}
+
+uint32_t FindCertificateByKeyId(const Store& store, const uint8_t* keyId, size_t keyIdSize, Bytes* der) {
+  for (const Bytes& candidate : store.certificates) {
+    X509Ptr certificate = ParseCertificate(candidate);
+    if (!certificate) continue;
+    Bytes id = CertificateKeyId(certificate.get());
+    if (id.size() == keyIdSize && std::memcmp(id.data(), keyId, keyIdSize) == 0) {
+      *der = candidate;
+      return 0;
+    }
+  }
+  return kErrorNotFound;
+}
+
+}  // namespace crypto::provider

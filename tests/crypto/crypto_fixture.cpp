@@ -1,0 +1,131 @@
+// The fixture of the cryptography tests (see crypto_fixture.h).
+#include "crypto_fixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/text.h"
+#include "crypto/cms.h"
+#include "platform/clock.h"
+#include "storage/settings.h"
+
+namespace fs = std::filesystem;
+
+namespace crypto_test {
+
+void CryptoTest::SetUp() {
+  fs::copy(TESSARIN_TEST_PKI, store.path, fs::copy_options::recursive);
+  setenv("TESSARIN_CERTSTORE", store.path.c_str(), 1);
+  crypto::ResetCertificateStateForTest();
+  crypto::SetProviderTypeForTest(crypto::provider::OwnProviderType());
+  storage::ClearSettings();
+  storage::SetSettingText("IDC_PASS", L"12345678");
+  platform::SetClockShiftForTest(0);
+}
+
+void CryptoTest::TearDown() {
+  platform::SetClockShiftForTest(0);
+  storage::ClearSettings();
+  crypto::ResetCertificateStateForTest();
+  unsetenv("TESSARIN_CERTSTORE");
+}
+
+std::string CryptoTest::CertFile(const std::string& name) const {
+  return store.path + "pki/certs/" + name + ".pem";
+}
+
+std::string CryptoTest::KeyFile(const std::string& name) const {
+  return store.path + "My/" + name + ".key";
+}
+
+std::string CryptoTest::PinFile(const std::string& name) const {
+  return store.path + "pki/" + name + ".pin";
+}
+
+Bytes CryptoTest::CertDer(const std::string& name) const {
+  Bytes der;
+  EXPECT_EQ(crypto::provider::QueryCertificate(test_support::ReadBytes(CertFile(name)), &der), 0u) << name;
+  return der;
+}
+
+crypto::provider::CertInfo CryptoTest::Info(const std::string& name) const {
+  crypto::provider::CertInfo info;
+  EXPECT_EQ(crypto::provider::ReadCertificate(CertDer(name), &info), 0u) << name;
+  return info;
+}
+
+crypto::KeyId CryptoTest::Id(const std::string& name) const {
+  crypto::KeyId id{};
+  Bytes keyId = Info(name).keyId;
+  EXPECT_EQ(keyId.size(), id.size()) << name;
+  std::copy_n(keyId.begin(), std::min(keyId.size(), id.size()), id.begin());
+  return id;
+}
+
+std::string CryptoTest::CertBase64(const std::string& name) const {
+  return core::Base64Encode(CertDer(name));
+}
+
+void CryptoTest::RemoveKey(const std::string& name) const {
+  ASSERT_TRUE(fs::remove(KeyFile(name))) << name;
+}
+
+Bytes CryptoTest::SignAt(const std::string& name, int64_t signingTime, const Bytes& content) const {
+  crypto::provider::Store my;
+  EXPECT_EQ(crypto::provider::OpenStore(crypto::provider::StoreName::My, &my), 0u);
+  crypto::provider::Key key;
+  EXPECT_EQ(crypto::provider::AcquireCertificateKey(my, CertDer(name), true, &key), 0u);
+  EXPECT_EQ(crypto::provider::SetSignaturePin(&key, "12345678"), 0u);
+  crypto::provider::SignParams params;
+  params.hashOid = crypto::kHashOid;
+  params.signingTimeOid = crypto::kSigningTimeOid;
+  params.signingTime = signingTime;
+  Bytes message;
+  EXPECT_TRUE(crypto::provider::SignMessage(key, CertDer(name), params, content, &message).ok());
+  return message;
+}
+
+std::string CryptoTest::NormalLog() const {
+  std::string text;
+  fs::path folder = fs::path(logs.folder.path) / "Tessarin" / "Normal";
+  std::error_code ignored;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ignored)) {
+    if (entry.is_regular_file()) files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) text += test_support::ReadText(file.string());
+  return text;
+}
+
+bool CryptoTest::Run(const std::string& command) const {
+  std::string line = command + " >>" + scratch.path + "command.out 2>>" + scratch.path + "command.err";
+  return std::system(line.c_str()) == 0;
+}
+
+crypto::DataBlock Block(const std::string& text) {
+  return crypto::MakeBlock(Bytes(text.begin(), text.end()));
+}
+
+crypto::DataBlock Block(const Bytes& bytes) {
+  return crypto::MakeBlock(bytes);
+}
+
+std::string Text(const crypto::DataBlock& block) {
+  Bytes bytes = crypto::BlockBytes(block);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::wstring> ReportLines(const std::wstring& report) {
+  std::vector<std::wstring> lines;
+  size_t start = 0;
+  for (;;) {
+    size_t end = report.find(L"\r\n", start);
+    lines.push_back(report.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+    if (end == std::wstring::npos) break;
+    start = end + 2;
+  }
+  return lines;
+}
+
+}  // namespace crypto_test

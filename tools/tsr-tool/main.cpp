@@ -1,0 +1,84 @@
+// tsr-tool: the support command line for the payload primitives (LZARI
+// compression, the Xtea128 cipher, SHA-512) and whatever later commands join
+// the table below. Usage is in docs/tsr-tool.md.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "platform/error.h"
+#include "platform/file.h"
+
+namespace tsr_tool {
+namespace {
+
+const Command kCommands[] = {
+    {"lzari", "compress|expand IN OUT", "LZARI-compress a file, or expand a compressed one", RunLzari},
+    {"xtea", "encrypt|decrypt KEYHEX IN OUT",
+     "Xtea128 in code book mode; KEYHEX is 64 hex digits (32 key bytes)", RunXtea},
+    {"sha512", "FILE", "print the SHA-512 of a file as 128 hex digits", RunSha512},
+    {"frame", "dump FILE",
+     "print the fields of a deciphered request or answer frame (flags, type, UNP, branch, IKS, "
+     "name, number, expiry, payload length)",
+     RunFrame},
+    {"settings", "list|get NAME|set NAME VALUE --folder DIR",
+     "read or change the settings of the client in DIR (not while it runs)", RunSettings},
+    {"exchange", "encrypt|decrypt --iks HEX40 IN OUT",
+     "encipher or decipher an exchange-folder file with the key of the certificate whose key "
+     "identifier is HEX40",
+     RunExchange},
+};
+
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to, "usage: tsr-tool COMMAND ARGS...\n\ncommands:\n");
+  for (const Command& command : kCommands) {
+    std::fprintf(to, "  %s %s\n      %s\n", command.name, command.usage, command.summary);
+  }
+  std::fprintf(to, "\nexit codes: 0 done, 1 failed, 2 wrong arguments\n");
+}
+
+}  // namespace
+
+int UsageError(const Command& self, const std::string& problem) {
+  std::fprintf(stderr, "tsr-tool %s: %s\nusage: tsr-tool %s %s\n", self.name, problem.c_str(),
+               self.name, self.usage);
+  return kExitUsage;
+}
+
+bool ReadInput(const std::string& path, std::vector<uint8_t>* data) {
+  if (platform::ReadWholeFile(path, data)) return true;
+  std::fprintf(stderr, "tsr-tool: cannot read %s (system error %d)\n", path.c_str(),
+               platform::LastSystemError());
+  return false;
+}
+
+bool WriteOutput(const std::string& path, const std::vector<uint8_t>& data) {
+  if (platform::WriteWholeFile(path, data.data(), data.size())) return true;
+  std::fprintf(stderr, "tsr-tool: cannot write %s (system error %d)\n", path.c_str(),
+               platform::LastSystemError());
+  return false;
+}
+
+}  // namespace tsr_tool
+
+int main(int argc, char** argv) {
+  using namespace tsr_tool;
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    PrintUsage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? kExitUsage : kExitOk;
+  }
+  for (const Command& command : kCommands) {
+    if (std::strcmp(argv[1], command.name) != 0) continue;
+    try {
+      return command.run(command, std::vector<std::string>(argv + 2, argv + argc));
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "tsr-tool %s: %s\n", command.name, error.what());
+      return kExitFailure;
+    }
+  }
+  std::fprintf(stderr, "tsr-tool: unknown command '%s'\n\n", argv[1]);
+  PrintUsage(stderr);
+  return kExitUsage;
+}
