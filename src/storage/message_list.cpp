@@ -2,6 +2,7 @@
 // dialogs and the web interface address by position, and the texts shown
 // for its entries (see messages.h). The list grows with the table: users
 // keep years of documents and every row stays reachable.
+#include <algorithm>
 #include <mutex>
 
 #include "core/format.h"
@@ -15,6 +16,13 @@ namespace {
 
 std::mutex listMutex;
 std::vector<MessageEntry> messageList;  // newest first; index = list-view row
+int64_t listHighestId = 0;              // highest row id the list holds; guarded by listMutex
+
+int64_t HighestId(const std::vector<MessageEntry>& rows) {
+  int64_t highest = 0;
+  for (const MessageEntry& entry : rows) highest = std::max<int64_t>(highest, entry.id);
+  return highest;
+}
 
 }  // namespace
 
@@ -25,12 +33,53 @@ std::optional<std::vector<MessageEntry>> RebuildMessageList() {
     std::lock_guard<std::mutex> lock(listMutex);
     if (!ok) {
       messageList.clear();
+      listHighestId = 0;
       return std::nullopt;
     }
     messageList = rows;
+    listHighestId = HighestId(rows);
     return rows;
   } catch (...) {
     core::LogException("RebuildMessageList");
+    return std::nullopt;
+  }
+}
+
+std::optional<std::vector<MessageEntry>> AddNewMessagesToList() {
+  try {
+    int64_t after;
+    {
+      std::lock_guard<std::mutex> lock(listMutex);
+      after = listHighestId;
+    }
+    std::vector<MessageEntry> fresh;
+    if (!SelectMessagesAfter(after, &fresh)) return std::nullopt;
+
+    std::lock_guard<std::mutex> lock(listMutex);
+    std::vector<MessageEntry> added;
+    size_t firstChanged = messageList.size();
+    for (MessageEntry& entry : fresh) {
+      // Another thread may have put the row in meanwhile.
+      if (entry.id <= listHighestId) continue;
+      // Newest first; among equal dates the older rows stay in front.
+      auto place = std::upper_bound(messageList.begin(), messageList.end(), entry.dateIn,
+                                    [](int64_t date, const MessageEntry& held) { return date > held.dateIn; });
+      size_t position = static_cast<size_t>(place - messageList.begin());
+      firstChanged = std::min(firstChanged, position);
+      messageList.insert(place, std::move(entry));
+    }
+    int64_t highest = listHighestId;
+    for (size_t i = firstChanged; i < messageList.size(); ++i) {
+      messageList[i].row = static_cast<int32_t>(i);
+    }
+    for (size_t i = firstChanged; i < messageList.size(); ++i) {
+      if (messageList[i].id > listHighestId) added.push_back(messageList[i]);
+      highest = std::max<int64_t>(highest, messageList[i].id);
+    }
+    listHighestId = highest;
+    return added;
+  } catch (...) {
+    core::LogException("AddNewMessagesToList");
     return std::nullopt;
   }
 }

@@ -84,34 +84,54 @@ int InsertMessage(const NewMessage& message) {
   }
 }
 
+// Steps a statement of the list's ten columns and appends its rows.
+static bool ReadListRows(sqlite3_stmt* s, std::vector<MessageEntry>* rows, bool numberRows) {
+  int result;
+  while ((result = sqlite3_step(s)) == SQLITE_ROW) {
+    MessageEntry& entry = rows->emplace_back();
+    entry.senderUNP = sqlite3_column_int(s, 0);
+    entry.senderName = WideFromStored(ColumnText(s, 1));
+    entry.type = sqlite3_column_int(s, 2);
+    entry.status = sqlite3_column_int(s, 3);
+    entry.dateIn = sqlite3_column_int64(s, 4);
+    entry.senderBranch = sqlite3_column_int(s, 6);
+    entry.id = sqlite3_column_int(s, 7);
+    ColumnFixed(s, 8, entry.senderIKS.data(), entry.senderIKS.size());
+    entry.idm = sqlite3_column_int(s, 9);
+    if (numberRows) entry.row = static_cast<int32_t>(rows->size() - 1);
+  }
+  if (result != SQLITE_DONE) {
+    core::LogError(sqlite3_errmsg(sqlite3_db_handle(s)), result);
+    return false;
+  }
+  return true;
+}
+
 bool SelectMessageList(std::vector<MessageEntry>* rows) {
   try {
     Statement select(
         "SELECT senderUNP,senderName,type,status,dateIn,expire,senderBranch,id,senderIKS,idm "
         "from MESSAGES order by dateIn DESC");
     if (select.handle == nullptr) return false;
-    sqlite3_stmt* s = select.handle;
-    int result;
-    while ((result = sqlite3_step(s)) == SQLITE_ROW) {
-      MessageEntry& entry = rows->emplace_back();
-      entry.senderUNP = sqlite3_column_int(s, 0);
-      entry.senderName = WideFromStored(ColumnText(s, 1));
-      entry.type = sqlite3_column_int(s, 2);
-      entry.status = sqlite3_column_int(s, 3);
-      entry.dateIn = sqlite3_column_int64(s, 4);
-      entry.senderBranch = sqlite3_column_int(s, 6);
-      entry.id = sqlite3_column_int(s, 7);
-      ColumnFixed(s, 8, entry.senderIKS.data(), entry.senderIKS.size());
-      entry.idm = sqlite3_column_int(s, 9);
-      entry.row = static_cast<int32_t>(rows->size() - 1);
-    }
-    if (result != SQLITE_DONE) {
-      core::LogError(sqlite3_errmsg(sqlite3_db_handle(s)), result);
-      return false;
-    }
-    return true;
+    return ReadListRows(select.handle, rows, true);
   } catch (...) {
     core::LogException("SelectMessageList");
+    return false;
+  }
+}
+
+bool SelectMessagesAfter(int64_t afterId, std::vector<MessageEntry>* rows) {
+  try {
+    // The same columns as the list, only for rows newer than the list;
+    // the primary key bounds the scan to them.
+    Statement select(
+        "SELECT senderUNP,senderName,type,status,dateIn,expire,senderBranch,id,senderIKS,idm "
+        "from MESSAGES where id > ? order by dateIn DESC, id ASC");
+    if (select.handle == nullptr) return false;
+    sqlite3_bind_int64(select.handle, 1, afterId);
+    return ReadListRows(select.handle, rows, false);
+  } catch (...) {
+    core::LogException("SelectMessagesAfter");
     return false;
   }
 }

@@ -99,6 +99,10 @@ int InsertMessage(const NewMessage& message);
 // read so far are kept.
 bool SelectMessageList(std::vector<MessageEntry>* rows);
 
+// The rows whose id is above `afterId`, newest first (equal dateIn by
+// ascending id), `row` left 0. False when the statement failed.
+bool SelectMessagesAfter(int64_t afterId, std::vector<MessageEntry>* rows);
+
 // The row of the id with the saved reply; none when missing or failed.
 std::optional<StoredMessage> SelectForSending(int64_t id);
 
@@ -127,6 +131,15 @@ bool StoreDecrypted(int64_t id, const std::vector<uint8_t>& body, int32_t type);
 // of the new entries. When the statement fails the list is left empty and
 // the result is none.
 std::optional<std::vector<MessageEntry>> RebuildMessageList();
+
+// Adds the rows stored since the list was last filled (ids above the
+// highest id it holds) at their places, newest first, a row of equal
+// dateIn behind the older ones as a rebuild orders them, and renumbers the
+// rows behind. Reads only the new rows, so intake can refresh the list
+// after every stored message however long the table is. Returns the added
+// entries with their positions, in ascending position (empty when nothing
+// was new); none when the statement failed (the list is then unchanged).
+std::optional<std::vector<MessageEntry>> AddNewMessagesToList();
 
 size_t MessageCount();
 

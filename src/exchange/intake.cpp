@@ -1,0 +1,461 @@
+// Intake of messages from the server (see intake.h; the steps in
+// docs/exchange.md).
+#include "exchange/intake.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+
+#include "core/client_state.h"
+#include "core/log.h"
+#include "crypto/certificates.h"
+#include "crypto/cms.h"
+#include "crypto/verify.h"
+#include "exchange/confirmation.h"
+#include "exchange/reply.h"
+#include "exchange/result_codes.h"
+#include "exchange/session_request.h"
+#include "exchange/stage_times.h"
+#include "exchange/status_lines.h"
+#include "link/frame.h"
+#include "link/payload.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+#include "platform/ui.h"
+#include "shell/status.h"
+#include "storage/database.h"
+
+namespace exchange {
+
+namespace {
+
+constexpr uint8_t kAnswerEchoed = 172;  // an answer that repeats the request's operation byte
+constexpr size_t kIdmBytes = 4;
+
+const wchar_t kNotSent[] = L"Сообщения для АИС не отправлено";
+
+// Flags of the requests naming one message by its identifier: the bit
+// carries no field.
+constexpr uint8_t kFlagsByIdentifier = serverlink::FlagBits("00000001");
+
+std::atomic<bool> checkRunning{false};
+
+std::mutex intakeMutex;  // one intake run at a time
+
+// Identifiers of the rows stored in the table. Rows are never deleted, so
+// the set only grows: every whole list load adds its rows and marks the set
+// complete, every stored message adds its identifier. While it is complete
+// a missing identifier is a new message; before, the table is asked.
+std::mutex storedMutex;
+std::unordered_set<int32_t> storedIdms;
+bool storedComplete = false;
+
+std::mutex hookMutex;
+MessageListHook listHook;
+
+void Notify(const MessageListUpdate& update) {
+  MessageListHook hook;
+  {
+    std::lock_guard<std::mutex> lock(hookMutex);
+    hook = listHook;
+  }
+  if (hook) hook(update);
+}
+
+void RememberStored(const std::vector<storage::MessageEntry>& entries, bool complete) {
+  std::lock_guard<std::mutex> lock(storedMutex);
+  for (const storage::MessageEntry& entry : entries) storedIdms.insert(entry.idm);
+  if (complete) storedComplete = true;
+}
+
+void RememberStoredIdm(int32_t idm) {
+  std::lock_guard<std::mutex> lock(storedMutex);
+  storedIdms.insert(idm);
+}
+
+bool AlreadyStored(int32_t idm) {
+  StageClock clock(Stage::Database);
+  {
+    std::lock_guard<std::mutex> lock(storedMutex);
+    if (storedIdms.count(idm) != 0) return true;
+    if (storedComplete) return false;
+  }
+  // A statement that fails is logged by storage; the message counts as new.
+  return storage::SelectIdByIdm(idm) > 0;
+}
+
+int32_t IdmAt(const std::vector<uint8_t>& list, size_t index) {
+  const uint8_t* at = list.data() + index * kIdmBytes;
+  return static_cast<int32_t>(static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+                              static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24);
+}
+
+std::vector<uint8_t> IdmBytes(int32_t idm) {
+  const uint32_t value = static_cast<uint32_t>(idm);
+  return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+          static_cast<uint8_t>(value >> 24)};
+}
+
+bool IsDocumentType(int type) { return type == 52 || type == 62 || type == 152 || type == 162; }
+
+// A document whose sender wants a delivery confirmation arrives as 62
+// (162 compressed).
+bool WantsConfirmationOnArrival(int type) { return type == 62 || type == 162; }
+
+// The list request and the status request read their answers themselves;
+// both share the sending.
+struct SessionAnswer {
+  int sent = 0;                        // SendMessageToServer's result
+  std::vector<uint8_t> bytes;          // the answer
+  SessionKeys keys;                    // the session it was sent under
+};
+
+SessionAnswer Ask(const serverlink::ExchangeRecord& request) {
+  StageClock clock(Stage::Network);
+  SessionAnswer answer;
+  answer.sent = SendInSession(request, &answer.bytes, &answer.keys);
+  return answer;
+}
+
+bool ListRequest(ReplyResult* result, std::vector<uint8_t>* list) {
+  *result = ReplyResult{};
+  if (list != nullptr) list->clear();
+  serverlink::ExchangeRecord request;
+  request.type = kTypeGetList;
+  SessionAnswer answer = Ask(request);
+  if (answer.sent < 0) {
+    ShowLine(kNotSent);
+    return false;
+  }
+  if (answer.sent == 0) {
+    *result = ReplyResult{kReplyRefused, kCodeUnknownSession};
+    return false;
+  }
+  *result = ReplyResult{answer.bytes[0], answer.bytes.size() > 1 ? answer.bytes[1] : uint8_t{0}};
+  if (answer.bytes[0] == kReplyRecord) {
+    serverlink::ExchangeRecord record;
+    if (!ReadSessionAnswer(&answer.bytes, answer.keys, &record)) {
+      *result = ReplyResult{kReplyRefused, kCodeUnknownSession};
+      core::LogInfo("Соединение сброшено");
+      return false;
+    }
+    if (record.type == kTypeList) {
+      core::LogValue("Размер списка", static_cast<int64_t>(record.payload.size()));
+      if (list != nullptr) {
+        const size_t count = record.payload.size() / kIdmBytes;
+        ShowLine(L"Получен список из сообщений - " + std::to_wstring(count));
+        list->assign(record.payload.begin(), record.payload.begin() + static_cast<long>(count * kIdmBytes));
+      }
+    } else if (record.type == kReplyRefused && !record.payload.empty()) {
+      *result = ReplyResult{kReplyRefused, record.payload[0]};
+      if (record.payload[0] == kCodeNothingWaiting) ShowLine(L"Нет сообщений");
+    }
+    return true;
+  }
+  if (answer.bytes[0] == kAnswerEchoed) *result = ReplyResult{kReplyRefused, kCodeUnknownSession};
+  return false;
+}
+
+bool StatusRequest(ReplyResult* result) {
+  *result = ReplyResult{};
+  serverlink::ExchangeRecord request;
+  request.type = kTypeStatus;
+  ProgramDigest digest = CurrentProgramDigest();
+  request.payload.assign(digest.begin(), digest.end());
+  SessionAnswer answer = Ask(request);
+  if (answer.sent < 0) {
+    ShowLine(kNotSent);
+    return false;
+  }
+  serverlink::ExchangeRecord record;
+  if (answer.sent == 0 || answer.bytes[0] != kReplyRecord ||
+      !ReadSessionAnswer(&answer.bytes, answer.keys, &record)) {
+    *result = ReplyResult{kReplyRefused, kCodeUnknownSession};
+    return false;
+  }
+  *result = ReplyResult{answer.bytes[0], answer.bytes[1]};
+  if (record.payload.empty()) return false;
+  if (record.type == kReplyAccepted) {
+    *result = ReplyResult{kReplyAccepted, record.payload[0]};
+    return true;
+  }
+  if (record.type == kReplyRefused) *result = ReplyResult{kReplyRefused, record.payload[0]};
+  return false;
+}
+
+// The rows stored since the last load join the list; the window gets them,
+// and the saved replies go out again, as after a whole load.
+void RefreshListAfterStore() {
+  StageClock clock(Stage::List);
+  core::LogInfo("LMFB");
+  std::optional<std::vector<storage::MessageEntry>> added = storage::AddNewMessagesToList();
+  if (added && !added->empty()) {
+    RememberStored(*added, false);
+    Notify(MessageListUpdate{false, *added});
+  }
+  ResendSavedReplies();
+  core::LogInfo("LMFB - end");
+}
+
+// What intake learnt of one fetched message.
+struct Checked {
+  int code = 0;                 // 0 not checked, 1 valid, otherwise the refusal code
+  bool wantsConfirmation = false;
+  bool confirmed = false;
+};
+
+Checked CheckDocument(serverlink::ExchangeRecord* message) {
+  StageClock clock(Stage::Crypto);
+  Checked checked;
+  crypto::CertificateEntry own;
+  crypto::GetSelectedEntry(&own);
+  crypto::DataBlock plain;
+  if (!crypto::DecryptMessage(crypto::MakeBlock(message->payload), own.keyId, &plain)) {
+    checked.code = kRefusalNotDecrypted;
+    return checked;
+  }
+  message->payload = crypto::BlockBytes(plain);
+  message->payloadLength = static_cast<uint32_t>(message->payload.size());
+  serverlink::ExpandPayload(message);
+  if (message->type == 62) {
+    message->type = 52;
+    checked.wantsConfirmation = true;
+  }
+  int signatures = 0;
+  crypto::DataBlock content;
+  std::wstring report;
+  uint8_t verdict = crypto::kVerdictNone;
+  const int verified =
+      crypto::VerifyMessageSignature(crypto::MakeBlock(message->payload), &signatures, &content, &report, &verdict);
+  if (verified == 1) {
+    checked.code = 1;
+  } else if (verified < 0) {
+    checked.code = kRefusalUnknownContent;  // not a signed message at all
+  } else {
+    checked.code = verdict != crypto::kVerdictNone ? verdict : crypto::kVerdictBadSignature;
+  }
+  if (checked.wantsConfirmation && checked.code != 0) {
+    serverlink::ExchangeRecord received;
+    received.flags = serverlink::FlagBits(serverlink::kFlagNumber);
+    received.number = message->number;
+    received.iks = message->iks;
+    received.payload = message->payload;
+    received.payloadLength = message->payloadLength;
+    checked.confirmed = MakeDeliveryConfirmation(received, report);
+  }
+  return checked;
+}
+
+// The automatic refusal of a message that failed its checks. A document
+// that wanted a confirmation names itself by its number, as its sender
+// expects; any other message also by the sender's key identifier.
+void RefuseAutomatically(const serverlink::ExchangeRecord& message, int arrivalType, uint8_t code) {
+  serverlink::ExchangeRecord refusal;
+  refusal.flags = WantsConfirmationOnArrival(arrivalType)
+                      ? serverlink::FlagBits(serverlink::kFlagNumber)
+                      : serverlink::FlagBits(serverlink::kFlagNumber) | serverlink::FlagBits(serverlink::kFlagIks);
+  refusal.type = kTypeRefusalReply;
+  refusal.iks = message.iks;
+  refusal.number = message.number;
+  refusal.payload = {code};
+  refusal.payloadLength = 1;
+  ReplyResult ignored;
+  SendMessageAndGetAnswer(&ignored, &refusal);
+}
+
+void DeleteOnServer(int32_t idm) {
+  serverlink::ExchangeRecord request;
+  request.flags = kFlagsByIdentifier;
+  request.type = kTypeDeleteMessage;
+  request.payload = IdmBytes(idm);
+  request.payloadLength = kIdmBytes;
+  ReplyResult result;
+  SendMessageAndGetAnswer(&result, &request);
+  if (result.kind != kReplyAccepted) core::LogError("Ошибка удаления сообщения в АИС", result.code);
+}
+
+bool Store(int32_t idm, int64_t dateIn, const serverlink::ExchangeRecord& message) {
+  storage::NewMessage row;
+  row.idm = idm;
+  row.dateIn = dateIn;
+  row.senderUNP = message.unp;
+  row.senderBranch = message.branch;
+  row.senderName = message.name;
+  std::copy(message.iks.begin(), message.iks.end(), row.senderIKS.begin());
+  row.type = message.type;
+  row.message = message.payload;
+  serverlink::WriteNumber(message.number, row.number.data());
+  row.expire = static_cast<int32_t>(message.expiry);
+  StageClock clock(Stage::Database);
+  int code = storage::InsertMessage(row);
+  if (code != 0) {
+    ShowLine(L"Ошибка сохранения сообщения. Перезапустите программу и если ошибка повторится обратитесь к "
+             L"разработчику.");
+    core::LogError("Ошибка сохранения сообщения " + storage::DatabaseError(), code);
+    return false;
+  }
+  RememberStoredIdm(idm);
+  return true;
+}
+
+void TakeMessage(int32_t idm, size_t number) {
+  ShowLine(L"Обратывается сообщение - " + std::to_wstring(number));
+  serverlink::ExchangeRecord message;
+  message.flags = kFlagsByIdentifier;
+  message.type = kTypeGetMessage;
+  message.payload = IdmBytes(idm);
+  message.payloadLength = kIdmBytes;
+  ReplyResult result;
+  SendMessageAndGetAnswer(&result, &message);
+  if (result.kind != kReplyRecord) {
+    ShowLine(L"Ошибка при получении сообщения");
+    return;
+  }
+  if (AlreadyStored(idm)) {
+    ShowLine(L"Сообщение уже есть в базе");
+    DeleteOnServer(idm);
+    return;
+  }
+  const int64_t dateIn = platform::UnixNow();
+  const int arrivalType = message.type;
+  Checked checked;
+  if (IsDocumentType(message.type)) checked = CheckDocument(&message);
+  if (checked.code > 1) {
+    RefuseAutomatically(message, arrivalType, static_cast<uint8_t>(checked.code));
+    checked.wantsConfirmation = false;
+  }
+  // Without its confirmation the document stays on the server and comes
+  // again with the next run.
+  if (checked.wantsConfirmation && !checked.confirmed) return;
+  if (!Store(idm, dateIn, message)) return;
+  RefreshListAfterStore();
+  ShowLine(L"Сообщение получено");
+  DeleteOnServer(idm);
+}
+
+int TakeMessages() {
+  std::lock_guard<std::mutex> lock(intakeMutex);
+  std::vector<uint8_t> list;
+  CTS(&list);
+  const size_t count = list.size() / kIdmBytes;
+  for (size_t i = 0; i < count; ++i) TakeMessage(IdmAt(list, i), i + 1);
+  if (count > 0) {
+    core::SetClientState(core::kStateReady);
+    shell::UpdateTrayIcon(true, L"");
+  }
+  return static_cast<int>(count);
+}
+
+}  // namespace
+
+bool GetListMessages(ReplyResult* result, std::vector<uint8_t>* list) {
+  core::LogInfo("GLM");
+  bool answered = false;
+  try {
+    answered = ListRequest(result, list);
+  } catch (...) {
+    core::LogException("GetListMessages");
+    answered = false;
+  }
+  core::LogInfo("GLM - end");
+  return answered;
+}
+
+bool GetMyStatus(ReplyResult* result) {
+  core::LogInfo("GMS");
+  bool accepted = false;
+  try {
+    accepted = StatusRequest(result);
+  } catch (...) {
+    core::LogException("GetMyStatus");
+    accepted = false;
+  }
+  core::LogInfo("GMS - end");
+  return accepted;
+}
+
+void CheckIncomeMessage() {
+  checkRunning.store(true);
+  try {
+    std::vector<uint8_t> list;
+    CTS(&list);
+    const size_t count = list.size() / kIdmBytes;
+    if (count > 0) {
+      std::wstring text = L"Ожидают получения " + std::to_wstring(count) + L" сообщений";
+      if (platform::ui::MainWindowVisible()) {
+        ShowLine(text);
+      } else {
+        core::SetClientState(core::kStateMessagesWaiting);
+        shell::UpdateTrayIcon(true, text);
+      }
+    }
+  } catch (...) {
+    core::LogException("CheckIncomeMessage");
+  }
+  checkRunning.store(false);
+}
+
+bool StartCheckIncomeMessage() {
+  if (checkRunning.exchange(true)) return false;
+  platform::ThreadHandle thread = platform::ThreadStart([] { CheckIncomeMessage(); });
+  if (thread == nullptr) {
+    checkRunning.store(false);
+    return false;
+  }
+  return true;
+}
+
+bool CheckIncomeRunning() { return checkRunning.load(); }
+
+int ClientGetMessagesFromServer() {
+  core::LogInfo("CGMFS");
+  int count = 0;
+  try {
+    count = TakeMessages();
+  } catch (...) {
+    core::LogException("ClientGetMessagesFromServer");
+  }
+  core::LogInfo("CGMFS - end");
+  return count;
+}
+
+void LoadMessagesFromBase() {
+  core::LogInfo("LMFB");
+  try {
+    std::optional<std::vector<storage::MessageEntry>> rows = storage::RebuildMessageList();
+    if (!rows) {
+      Notify(MessageListUpdate{true, {}});
+      core::LogInfo("LMFB - end");
+      return;
+    }
+    RememberStored(*rows, true);
+    Notify(MessageListUpdate{true, *rows});
+    std::vector<storage::MessageEntry> sending;
+    for (const storage::MessageEntry& entry : *rows) {
+      if (entry.status == storage::kStatusSending) sending.push_back(entry);
+    }
+    RememberSendingRows(sending);
+    ResendSavedReplies();
+  } catch (...) {
+    core::LogException("LoadMessagesFromBase");
+  }
+  core::LogInfo("LMFB - end");
+}
+
+void SetMessageListHook(MessageListHook hook) {
+  std::lock_guard<std::mutex> lock(hookMutex);
+  listHook = std::move(hook);
+}
+
+void ResetIntakeStateForTest() {
+  {
+    std::lock_guard<std::mutex> lock(hookMutex);
+    listHook = nullptr;
+  }
+  std::lock_guard<std::mutex> lock(storedMutex);
+  storedIdms.clear();
+  storedComplete = false;
+}
+
+}  // namespace exchange

@@ -1,0 +1,213 @@
+// No document is ever lost or stored twice: a reply whose answer was lost,
+// a client killed while it waited for the answer, a confirmation that could
+// not be sent, a delete that failed, a document that could not be
+// decrypted on arrival.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "core/client_state.h"
+#include "core/text.h"
+#include "crypto/verify.h"
+#include "exchange/document.h"
+#include "exchange/intake.h"
+#include "exchange/reply.h"
+#include "exchange/session.h"
+#include "exchange_fixture.h"
+#include "platform/ui.h"
+#include "storage/settings.h"
+
+namespace exchange_test {
+namespace {
+
+class NothingLostTest : public ExchangeTest {
+ protected:
+  void SetUp() override {
+    ExchangeTest::SetUp();
+    StartSim();
+    ASSERT_TRUE(exchange::CTS(nullptr));
+    exchange::LoadMessagesFromBase();
+  }
+
+  json Send(const std::string& content, bool confirm = false) {
+    return Inject(json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"confirm", confirm}, {"content", content}});
+  }
+
+  size_t SentByBeta(int family) const {
+    size_t count = 0;
+    for (const json& message : Received("beta")) count += message["family"] == family ? 1 : 0;
+    return count;
+  }
+};
+
+TEST_F(NothingLostTest, ReplyWhoseAnswerWasLostIsSentAgainByteForByte) {
+  json sent = Send("<html>Счёт-фактура</html>");
+  ASSERT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  storage::MessageEntry entry = EntryOfIdm(sent["idm"].get<int32_t>());
+
+  // The server takes the reply, then the connection breaks mid-answer.
+  ArmFault(json{{"action", "truncate"}, {"type", 153}});
+  EXPECT_EQ(exchange::ClientSingAndSendMessage(entry.row, true, 0), L"Ошибка отправки сообщения<BR>");
+  storage::StoredMessage saved = Row(entry.id);
+  ASSERT_EQ(saved.status, 1);
+  ASSERT_FALSE(saved.tempSD.empty());
+  ASSERT_FALSE(saved.tempDFS.empty());
+  EXPECT_EQ(storage::MessageColumns(*storage::MessageAt(storage::FindMessageByIdm(entry.idm)))[4], L"Отправляется");
+  json accepted = Received("beta", true);
+  ASSERT_EQ(accepted.size(), 1u);
+  EXPECT_EQ(Base64Field(accepted[0]["payload"]), saved.tempDFS) << "the server holds the saved bytes";
+
+  // The next list load sends the same bytes; the server already has them
+  // (code 10), which counts as delivered.
+  exchange::LoadMessagesFromBase();
+  EXPECT_EQ(Counter("requests.153"), 2);
+  EXPECT_EQ(Counter("routing.refused.10"), 1);
+  storage::StoredMessage delivered = Row(entry.id);
+  EXPECT_EQ(delivered.status, 2);
+  EXPECT_EQ(delivered.message, saved.tempSD);
+  EXPECT_TRUE(delivered.tempDFS.empty());
+  EXPECT_EQ(SentByBeta(53), 1u);
+  EXPECT_EQ(storage::MessageAt(storage::FindMessageByIdm(entry.idm))->status, 2);
+
+  // Nothing is left to send on later loads.
+  const int64_t requests = Counter("requests");
+  exchange::LoadMessagesFromBase();
+  EXPECT_EQ(Counter("requests"), requests);
+}
+
+TEST_F(NothingLostTest, ClientKilledWhileWaitingForTheAnswerLosesNothing) {
+  json sent = Send("<html>Акт сверки</html>");
+  ASSERT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  storage::MessageEntry entry = EntryOfIdm(sent["idm"].get<int32_t>());
+  ASSERT_EQ(entry.row, 0);
+
+  // The server takes the reply and then holds its answer back.
+  ArmFault(json{{"action", "delay"}, {"type", 153}, {"ms", 8000}});
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::string program = test_support::BuiltProgram("tests/exchange/exchange_reply_process");
+    execl(program.c_str(), program.c_str(), this->program.path.c_str(), beta.iksHex.c_str(), "12345678",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  const bool reached = WaitFor([this] { return SentByBeta(53) == 1; }, 20000);
+  const bool saved = Row(entry.id).status == 1;
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(reached) << "the reply never reached the server";
+  ASSERT_TRUE(saved) << "the reply was not saved before it left";
+  EXPECT_TRUE(WIFSIGNALED(status)) << "the client ended before it was killed";
+
+  // The client starts again: its first list load finds the saved reply.
+  exchange::ResetReplyStateForTest();
+  exchange::LoadMessagesFromBase();
+  EXPECT_EQ(Row(entry.id).status, 2);
+  EXPECT_EQ(SentByBeta(53), 1u);
+  EXPECT_EQ(Counter("routing.refused.10"), 1);
+}
+
+TEST_F(NothingLostTest, DocumentWhoseConfirmationCannotBeSentStaysOnTheServer) {
+  json sent = Send("<html>Накладная</html>", true);
+  ArmFault(json{{"action", "code"}, {"type", 154}, {"code", 6}});
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_EQ(Counter("requests.42"), 0) << "not deleted";
+  ASSERT_EQ(Mailbox("beta").size(), 1u);
+
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  EXPECT_EQ(RowCount(), 1);
+  EXPECT_TRUE(Mailbox("beta").empty());
+  EXPECT_EQ(EntryOfIdm(sent["idm"].get<int32_t>()).type, 52);
+}
+
+TEST_F(NothingLostTest, WithoutServiceStatusNoConfirmationIsSentAndTheDocumentWaits) {
+  ASSERT_EQ(sim->Post("/organisations/beta/service-code", json{{"code", 0}}).status, 200);
+  exchange::SetServiceStatus(0);
+  Send("<html>Накладная</html>", true);
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  EXPECT_EQ(exchange::ServiceStatus(), 0);
+  EXPECT_EQ(Counter("requests.54") + Counter("requests.154"), 0);
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_EQ(Mailbox("beta").size(), 1u);
+}
+
+TEST_F(NothingLostTest, FailedDeleteFindsTheDuplicateNextRunAndStoresItOnce) {
+  // Once with the identifiers the list load knew, once after a restart
+  // (the table itself is asked).
+  for (bool restarted : {false, true}) {
+    json sent = Send("<html>Письмо</html>");
+    ArmFault(json{{"action", "code"}, {"type", 42}, {"code", 6}});
+    const int rows = RowCount();
+    EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+    EXPECT_EQ(RowCount(), rows + 1);
+    EXPECT_EQ(Mailbox("beta").size(), 1u) << "the delete failed";
+    EXPECT_NE(ErrorLog().find("Ошибка удаления сообщения в АИС"), std::string::npos);
+
+    if (restarted) exchange::ResetIntakeStateForTest();
+    ShowWindow();
+    EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+    EXPECT_EQ(RowCount(), rows + 1) << "not stored twice";
+    EXPECT_TRUE(Mailbox("beta").empty());
+    std::vector<std::wstring> lines = StatusLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), L"Сообщение уже есть в базе"), lines.end());
+    EXPECT_GE(EntryOfIdm(sent["idm"].get<int32_t>()).id, 1);
+  }
+}
+
+TEST_F(NothingLostTest, UndecryptableDocumentIsStoredRefusedAndDecryptedWhenShown) {
+  // The key medium's password is wrong while the document arrives; the
+  // session was opened before.
+  storage::SetSettingText("IDC_PASS", L"87654321");
+  json sent = Send("<html>Договор поставки</html>", true);
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  storage::MessageEntry entry = EntryOfIdm(sent["idm"].get<int32_t>());
+  EXPECT_EQ(entry.type, 62) << "stored as it came";
+  EXPECT_TRUE(Mailbox("beta").empty()) << "stored and deleted";
+  std::vector<json> refusals;
+  for (const json& message : Mailbox("alpha", true)) {
+    if (message["family"] == 56) refusals.push_back(message);
+  }
+  ASSERT_EQ(refusals.size(), 1u);
+  EXPECT_EQ(Base64Field(refusals[0]["payload"]), Bytes{115});
+  EXPECT_EQ(refusals[0]["number"], sent["number"]);
+  EXPECT_EQ(Counter("requests.154"), 0) << "no confirmation of what could not be read";
+
+  storage::SetSettingText("IDC_PASS", L"12345678");
+  bool ok = false;
+  uint8_t verdict = 99;
+  std::string page;
+  std::wstring report = exchange::ShowDocumentOf(entry, false, &ok, &verdict, &page);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(verdict, 0);
+  const std::string opening = "<html>Договор поставки</html><BR>";
+  EXPECT_EQ(page.substr(0, opening.size()), opening);
+  storage::StoredMessage row = Row(entry.id);
+  EXPECT_EQ(row.type, 52);
+  int signatures = 0;
+  crypto::DataBlock content;
+  std::wstring stored;
+  EXPECT_EQ(crypto::VerifyMessageSignature(crypto::MakeBlock(row.message), &signatures, &content, &stored, nullptr), 1);
+
+  // Shown again: the row is signed now, nothing is decrypted twice.
+  std::string log = NormalLog();
+  const size_t decrypts = [&] {
+    size_t count = 0;
+    for (size_t at = log.find("Try decrypt message"); at != std::string::npos;
+         at = log.find("Try decrypt message", at + 1)) {
+      ++count;
+    }
+    return count;
+  }();
+  EXPECT_EQ(decrypts, 1u);
+  exchange::ShowDocumentOf(entry, false, &ok, &verdict, &page);
+  EXPECT_TRUE(ok);
+  log = NormalLog();
+  EXPECT_EQ(log.find("Try decrypt message", log.find("Try decrypt message") + 1), std::string::npos);
+}
+
+}  // namespace
+}  // namespace exchange_test
