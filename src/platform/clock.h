@@ -42,7 +42,8 @@ int64_t MonotonicMs();
 
 void SleepMs(int milliseconds);
 
-// Shifts every wall-clock reading above by the given number of seconds.
+// Shifts every reading above (the monotonic clock included) by the given
+// number of seconds.
 void SetClockShiftForTest(int64_t seconds);
 
 }  // namespace platform

@@ -46,6 +46,21 @@ std::vector<std::wstring> StatusListLines();
 void SetStatusBarText(const std::wstring& text);
 std::wstring StatusBarText();
 
+// The exchange button and the message list (five columns per row).
+void SetExchangeButton(bool visible, bool enabled);
+void SetMessageListVisible(bool visible);
+void SetMessageListRows(std::vector<std::vector<std::wstring>> rows);
+// Inserts one row before row `row` (at the end when row is past it).
+void InsertMessageListRow(int row, std::vector<std::wstring> columns);
+
+struct ControlsState {
+  bool buttonVisible = false;  // exchange button shown
+  bool buttonEnabled = false;  // exchange button can be pressed
+  bool listVisible = false;    // message list shown
+  std::vector<std::vector<std::wstring>> rows;  // message list rows
+};
+ControlsState Controls();
+
 // Tray icon -----------------------------------------------------------------
 
 struct TrayState {

@@ -5,8 +5,12 @@
 #include <atomic>
 
 #include "core/log.h"
+#include "exchange/intake.h"
+#include "exchange/session.h"
+#include "storage/messages.h"
 #include "platform/process.h"
 #include "platform/ui.h"
+#include "shell/work.h"
 #include "storage/settings.h"
 
 namespace shell {
@@ -19,6 +23,28 @@ void RememberStartDay(int day) { rememberedDay = day; }
 
 int RememberedDay() { return rememberedDay; }
 
+void CreateControls() {
+  exchange::SetMessageListHook([](const exchange::MessageListUpdate& update) {
+    auto columnsOf = [](const storage::MessageEntry& entry) {
+      std::array<std::wstring, 5> columns = storage::MessageColumns(entry);
+      return std::vector<std::wstring>(columns.begin(), columns.end());
+    };
+    if (update.whole) {
+      std::vector<std::vector<std::wstring>> rows;
+      rows.reserve(update.entries.size());
+      for (const storage::MessageEntry& entry : update.entries) rows.push_back(columnsOf(entry));
+      platform::ui::SetMessageListRows(std::move(rows));
+    } else {
+      for (const storage::MessageEntry& entry : update.entries) {
+        platform::ui::InsertMessageListRow(entry.row, columnsOf(entry));
+      }
+    }
+  });
+  exchange::SetContainerTimerTask([]() {
+    if (exchange::CheckContainer() && !AutoExchange()) StartWork();
+  });
+}
+
 void OnTrayNotify(int code) {
   switch (code) {
     case kTrayDoubleClick:
@@ -29,6 +55,7 @@ void OnTrayNotify(int code) {
       }
       platform::ui::BringToFront();
       platform::ui::StatusListClear();
+      WaitUserInput();
       break;
     case kTrayRightButton:
       core::LogInfo("I'm working...");

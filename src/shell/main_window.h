@@ -13,6 +13,10 @@ constexpr int kTrayRightDoubleClick = 0x206;
 void RememberStartDay(int day);
 int RememberedDay();
 
+// The message list's rows follow every load of the message list; the timers
+// 1002 and 1003 run their checks on the user-interface thread.
+void CreateControls();
+
 // Runs on the user-interface thread for each tray notification.
 void OnTrayNotify(int code);
 

@@ -1,10 +1,13 @@
-// The selected certificate's display name (see selected_name.h). No
-// certificate can be chosen until the certificate list exists, so nothing
-// is selected yet.
+// The selected certificate's display name (see selected_name.h).
 #include "shell/selected_name.h"
+
+#include "crypto/certificates.h"
 
 namespace shell {
 
-std::wstring SelectedCertificateName() { return std::wstring(); }
+std::wstring SelectedCertificateName() {
+  crypto::CertificateEntry entry;
+  return crypto::GetSelectedEntry(&entry) ? entry.subjectName : std::wstring();
+}
 
 }  // namespace shell

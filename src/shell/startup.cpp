@@ -14,7 +14,9 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui.h"
+#include "shell/console.h"
 #include "shell/main_window.h"
+#include "shell/work.h"
 #include "shell/state_file.h"
 #include "shell/status.h"
 #include "shell/version.h"
@@ -127,12 +129,11 @@ std::optional<int> CreateMainWindow() {
   }
   WriteStateFile(static_cast<uint32_t>(platform::CurrentProcessId()), folder);
 
+  CreateControls();
   platform::ui::TrayAdd(kIconReady, kVersionTextWide);
   platform::ui::SetTrayHandler(OnTrayNotify);
 
-  // The working modes start here (StartWork) once they exist; until then no
-  // certificate is usable and the window is shown.
-  bool certificateUsable = false;
+  bool certificateUsable = StartWork();
   platform::ui::ShowMainWindow(!certificateUsable && !WebInterfaceOn() ? platform::ui::Show::Normal
                                                                         : platform::ui::Show::Hide);
   return std::nullopt;
@@ -142,6 +143,7 @@ int RunClient() {
   platform::ui::InstallSignalHandlers();
   if (std::optional<int> code = AppInit(platform::ExecutablePath())) return *code;
   if (std::optional<int> code = CreateMainWindow()) return *code;
+  StartConsole();
   return platform::ui::RunMessageLoop();
 }
 

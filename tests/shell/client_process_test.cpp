@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "client_process.h"
 #include "test_support.h"
 
 namespace {
@@ -19,57 +20,7 @@ namespace fs = std::filesystem;
 using test_support::ReadBytes;
 using test_support::ReadText;
 
-// One client process: its program folder, its own temporary folder (logs
-// and the instance lock) and its console output.
-struct ClientProcess {
-  pid_t pid = -1;
-  std::string output;  // file that receives stdout and stderr
-
-  void Start(const std::string& folder, const std::string& temp) {
-    output = temp + "console-" + std::to_string(counter++) + ".txt";
-    pid = fork();
-    if (pid == 0) {
-      setenv("TMPDIR", temp.c_str(), 1);
-      FILE* out = freopen(output.c_str(), "w", stdout);
-      dup2(fileno(out), 2);
-      std::string program = folder + "Tessarin";
-      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-
-  // Exit code, or -1 when it does not end within the time.
-  int Wait(int seconds = 10) {
-    for (int i = 0; i < seconds * 100; ++i) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-  }
-
-  bool Running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
-
-  int Stop() {
-    if (pid <= 0) return -1;
-    kill(pid, SIGTERM);
-    return Wait();
-  }
-
-  ~ClientProcess() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-
-  std::string Console() { return ReadText(output); }
-
-  static inline int counter = 0;
-};
+using shell_test::ClientProcess;
 
 uint32_t PidInState(const std::vector<uint8_t>& state) {
   if (state.size() != 11) return 0;

@@ -69,7 +69,7 @@ int64_t UnixFromFileTime(int64_t fileTime) {
 int64_t MonotonicMs() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return (static_cast<int64_t>(now.tv_sec) + clockShift.load()) * 1000 + now.tv_nsec / 1000000;
 }
 
 void SleepMs(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,6 +44,7 @@ struct Backend {
   bool visible = false;
   std::deque<std::wstring> statusLines;  // newest first
   std::wstring statusBar;
+  ControlsState controls;
   TrayState tray;
   std::function<void(int)> trayHandler;
   std::map<int, Timer> timers;
@@ -158,6 +160,39 @@ std::wstring StatusBarText() {
   Backend& b = State();
   std::lock_guard<std::mutex> lock(b.mutex);
   return b.statusBar;
+}
+
+void SetExchangeButton(bool visible, bool enabled) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.controls.buttonVisible = visible;
+  b.controls.buttonEnabled = enabled;
+}
+
+void SetMessageListVisible(bool visible) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.controls.listVisible = visible;
+}
+
+void SetMessageListRows(std::vector<std::vector<std::wstring>> rows) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.controls.rows = std::move(rows);
+}
+
+void InsertMessageListRow(int row, std::vector<std::wstring> columns) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  auto& rows = b.controls.rows;
+  size_t at = row < 0 ? 0 : std::min(static_cast<size_t>(row), rows.size());
+  rows.insert(rows.begin() + static_cast<long>(at), std::move(columns));
+}
+
+ControlsState Controls() {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  return b.controls;
 }
 
 bool TrayAdd(int icon, const std::wstring& tip) {
@@ -378,6 +413,7 @@ void ResetForTest() {
   b.visible = false;
   b.statusLines.clear();
   b.statusBar.clear();
+  b.controls = ControlsState();
   b.tray = TrayState();
   b.trayHandler = nullptr;
   b.timers.clear();

@@ -1,0 +1,56 @@
+// The main window's commands (see window_commands.h).
+#include "shell/window_commands.h"
+
+#include "core/client_state.h"
+#include "exchange/intake.h"
+#include "platform/process.h"
+#include "platform/ui.h"
+#include "shell/status.h"
+#include "shell/version.h"
+#include "storage/settings.h"
+
+namespace shell {
+
+const char kManualAddress[] = "https://tessarin.example/manual";
+
+bool OnCommand(int command) {
+  switch (command) {
+    case kCommandExchange: {
+      ClearStatusList();
+      if (core::GetClientState() >= core::kStateCrlProblem) core::SetClientState(core::kStateReady);
+      std::optional<std::wstring> email = storage::GetSettingText("IDC_EMAIL");
+      if (!email || email->empty()) {
+        platform::ui::MessageBox(L"Укажите Ваш Email в настройках Tessarin (меню Сервис - Настройка)", L"",
+                                 platform::ui::Buttons::Ok);
+      }
+      exchange::ClientGetMessagesFromServer();
+      return true;
+    }
+    case kCommandAbout:
+      platform::ui::MessageBox(std::wstring(L"Tessarin, версия ") + kVersionTextWide, L"О проекте ",
+                               platform::ui::Buttons::Ok);
+      return true;
+    case kCommandExit:
+      platform::ui::PostQuit(0);
+      return true;
+    case kCommandManual:
+      platform::ShellOpen(kManualAddress);
+      return true;
+    default:
+      // The settings dialog and the update check come with their own parts
+      // of the shell; tsr-tool settings edits the settings meanwhile.
+      return false;
+  }
+}
+
+void OnClose() {
+  if (storage::GetSettingInt("IDC_SERVICE") != 0) {
+    platform::ui::ShowMainWindow(platform::ui::Show::Hide);
+  } else {
+    platform::ui::PostQuit(0);
+  }
+}
+
+void OnMinimise() { platform::ui::ShowMainWindow(platform::ui::Show::Hide); }
+
+}  // namespace shell

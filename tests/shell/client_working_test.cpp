@@ -1,0 +1,138 @@
+// The real client at work: a fresh program folder, settings written with
+// tsr-tool, the simulator as its server. The client starts, selects the
+// certificate, opens the container and a session, counts the waiting
+// messages on its timer, fetches them on the exchange command, stores and
+// lists them; and each way it can be kept from working shows its state.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "client_process.h"
+#include "sim_process.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using shell_test::ClientProcess;
+
+// "name IKS UNP issuer serial PIN" lines of the tests' PKI.
+std::string IksOf(const std::string& name) {
+  std::ifstream manifest(std::string(AIS_SIM_TEST_PKI) + "pki/manifest.txt");
+  std::string line;
+  while (std::getline(manifest, line)) {
+    std::istringstream words(line);
+    std::string first, iks;
+    if (words >> first >> iks && first == name) return iks;
+  }
+  return "";
+}
+
+class ClientWorkingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::copy_file(test_support::BuiltProgram("src/shell/Tessarin"), program.path + "Tessarin");
+    fs::copy_file(test_support::BuiltProgram("src/updater/TSR_Update"), program.path + "TSR_Update");
+    fs::copy(std::string(AIS_SIM_TEST_PKI), store.path, fs::copy_options::recursive);
+    Setting("IDC_CERT", IksOf("beta"));
+    Setting("IDC_PASS", "12345678");
+    Setting("IDC_EMAIL", "beta@example.by");
+  }
+
+  void Setting(const std::string& name, const std::string& value) {
+    std::string command = test_support::BuiltProgram("tools/tsr-tool/tsr-tool") + " settings set " + name + " '" +
+                          value + "' --folder " + program.path + " >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+
+  void StartSim() {
+    sim = std::make_unique<sim_test::SimProcess>(std::vector<std::string>{"--quiet"});
+    ASSERT_TRUE(sim->started());
+    ASSERT_EQ(sim->Post("/organisations", json{{"pki", "alpha"}}).status, 201);
+    ASSERT_EQ(sim->Post("/organisations", json{{"pki", "beta"}}).status, 201);
+    server = sim->endpoint();
+  }
+
+  void StartClient() {
+    client.Start(program.path, temp.path, {{"TESSARIN_CERTSTORE", store.path}, {"TESSARIN_SERVER", server}});
+  }
+
+  int StoredRows() {
+    sqlite3* db = nullptr;
+    int rows = -1;
+    if (sqlite3_open_v2((program.path + "TS.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+      sqlite3_stmt* statement = nullptr;
+      if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Messages WHERE status = 0", -1, &statement, nullptr) == SQLITE_OK &&
+          sqlite3_step(statement) == SQLITE_ROW) {
+        rows = sqlite3_column_int(statement, 0);
+      }
+      sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return rows;
+  }
+
+  test_support::TempFolder program;  // the client's program folder
+  test_support::TempFolder temp;     // its temporary folder
+  test_support::TempFolder store;    // its certificate store
+  std::unique_ptr<sim_test::SimProcess> sim;
+  std::string server = "127.0.0.1:1";
+  ClientProcess client;
+};
+
+TEST_F(ClientWorkingTest, CountsOnItsTimerThenFetchesStoresAndListsOnTheExchangeCommand) {
+  StartSim();
+  for (const char* content : {"Счёт № 1", "Акт № 2"}) {
+    ASSERT_EQ(sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", content}}).status,
+              201);
+  }
+  StartClient();
+  // The window starts hidden, so the count arrives as a balloon.
+  ASSERT_TRUE(client.WaitForConsole("Внимание: Ожидают получения 2 сообщений")) << client.Console();
+
+  client.Type("show");
+  client.Type("get");
+  ASSERT_TRUE(client.WaitForConsole("Сообщение получено", 20, 2)) << client.Console();
+  EXPECT_EQ(StoredRows(), 2);
+
+  client.Type("list");
+  ASSERT_TRUE(client.WaitForConsole("ООО Альфа | 190000001 | Электронный документ | Не подписан", 10, 2))
+      << client.Console();
+  client.Type("exit");
+  EXPECT_EQ(client.Wait(), 0);
+  EXPECT_EQ(sim->Get("/mailboxes/beta").body.size(), 0u) << "the fetched messages were deleted on the server";
+}
+
+TEST_F(ClientWorkingTest, AWrongStoredPasswordStopsTheAutomaticExchange) {
+  StartSim();
+  Setting("IDC_PASS", "87654321");
+  StartClient();
+  EXPECT_TRUE(client.WaitForConsole(
+      "Внимание: В настройках не указан верный пароль от контейнера. Автоматический обмен производиться не будет"))
+      << client.Console();
+  EXPECT_EQ(client.Stop(), 0);
+}
+
+TEST_F(ClientWorkingTest, AMissingKeyMediumGivesItsWarningAfterTheCountedFailures) {
+  StartSim();
+  fs::remove(store.path + "My/beta.key");
+  StartClient();
+  // The first check at start and then one every 5 s; the third failure in a
+  // row sets the state and warns.
+  EXPECT_TRUE(client.WaitForConsole("Внимание: Не установлен носитель с личным ключом или ошибка при чтении носителя", 30))
+      << client.Console();
+  EXPECT_EQ(client.Stop(), 0);
+}
+
+TEST_F(ClientWorkingTest, WithoutTheServerTheClientWarnsThatThereIsNoLink) {
+  StartClient();
+  EXPECT_TRUE(client.WaitForConsole("Внимание: Нет связи с АИС", 30)) << client.Console();
+  EXPECT_EQ(client.Stop(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// The timers' rules that need no server: one folder pass at a time, the
+// heartbeat, a new day, hiding without input, the exchange button by
+// client state.
+#include "shell/work.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <chrono>
+#include <thread>
+
+#include "core/client_state.h"
+#include "core/folders.h"
+#include "exchange/session.h"
+#include "platform/clock.h"
+#include "platform/ui.h"
+#include "shell/main_window.h"
+#include "shell/window_commands.h"
+#include "storage/database.h"
+#include "storage/settings.h"
+#include "test_support.h"
+
+namespace {
+
+namespace ui = platform::ui;
+
+class WorkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ui::ResetForTest();
+    ui::CreateMainWindow(L"Tessarin", 600, 600);
+    ASSERT_TRUE(storage::OpenDatabase(program.path + "TS.db", storage::kSchemaScript));
+    storage::LoadSettings();
+    core::SetProgramFolder(program.path);
+    shell::RememberStartDay(platform::LocalNow().day);
+  }
+  void TearDown() override {
+    shell::ResetWorkForTest();
+    platform::SetClockShiftForTest(0);
+    core::SetClientState(core::kStateReady);
+    core::SetFolderBusy(false);
+    storage::CloseDatabase();
+    ui::ResetForTest();
+  }
+  test_support::ScopedLogFolder logs;
+  test_support::TempFolder program;
+};
+
+TEST_F(WorkTest, AFolderPassLongerThanATickIsNotStartedTwice) {
+  std::atomic<int> passes{0};
+  std::atomic<bool> release{false};
+  shell::SetFolderPass([&]() {
+    core::SetFolderBusy(true);
+    ++passes;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    core::SetFolderBusy(false);
+  });
+  shell::TimerService();
+  for (int i = 0; i < 200 && passes == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int tick = 0; tick < 3; ++tick) shell::TimerService();
+  EXPECT_EQ(passes, 1);
+  release = true;
+  for (int i = 0; i < 200 && core::FolderBusy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  release = false;
+  shell::TimerService();
+  for (int i = 0; i < 200 && passes == 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(passes, 2) << "the next pass starts at the first tick after the thread ended";
+  release = true;
+}
+
+TEST_F(WorkTest, EachTickWritesTheHeartbeatIntoTheExchangeFolder) {
+  test_support::TempFolder exchangeFolder;
+  shell::TimerService();
+  EXPECT_TRUE(test_support::ListTree(exchangeFolder.path).empty());
+  storage::SetSettingText("IDC_PATH", std::wstring(exchangeFolder.path.begin(), exchangeFolder.path.end()));
+  core::SetClientState(core::kStateNoLink);
+  shell::TimerService();
+  std::vector<uint8_t> record = test_support::ReadBytes(exchangeFolder.path + "state.txt");
+  ASSERT_EQ(record.size(), 7u);
+  EXPECT_EQ(record[6], core::kStateNoLink);
+}
+
+TEST_F(WorkTest, ANewDayRenewsTheDayFolderAndForgetsTheServiceStatus) {
+  std::filesystem::create_directory(program.path + "working");
+  exchange::SetServiceStatus(3);
+  exchange::SetUpdateChecked(true);
+  shell::NewDayCheck();
+  EXPECT_EQ(exchange::ServiceStatus(), 3) << "the same day changes nothing";
+
+  platform::SetClockShiftForTest(24 * 3600);
+  shell::NewDayCheck();
+  platform::CalendarTime tomorrow = platform::LocalNow();
+  char date[16];
+  std::snprintf(date, sizeof(date), "%d%02d%02d", tomorrow.year, tomorrow.month, tomorrow.day);
+  EXPECT_EQ(core::WorkingDayFolder(), program.path + "working/" + date + "/");
+  EXPECT_TRUE(std::filesystem::is_directory(core::WorkingDayFolder()));
+  EXPECT_EQ(exchange::ServiceStatus(), 0);
+  EXPECT_FALSE(exchange::UpdateChecked());
+}
+
+TEST_F(WorkTest, TheWindowHidesAfterAMinuteWithoutInput) {
+  ui::ShowMainWindow(ui::Show::Normal);
+  ui::NoteUserInput();
+  shell::WaitUserInput();
+  EXPECT_EQ(ui::TimerPeriod(shell::kTimerUser), shell::kUserPeriodMs);
+  platform::SetClockShiftForTest(50);
+  ui::FireTimerForTest(shell::kTimerUser);
+  EXPECT_TRUE(ui::MainWindowVisible());
+  platform::SetClockShiftForTest(61);
+  ui::FireTimerForTest(shell::kTimerUser);
+  EXPECT_FALSE(ui::MainWindowVisible());
+  EXPECT_FALSE(ui::TimerRunning(shell::kTimerUser));
+}
+
+TEST_F(WorkTest, TheExchangeButtonRetriesAfterARevocationProblemButNotWithAnInvalidCertificate) {
+  storage::SetSettingText("IDC_EMAIL", L"org@example.by");
+  core::SetClientState(core::kStateCrlProblem);
+  shell::OnCommand(shell::kCommandExchange);
+  EXPECT_EQ(core::GetClientState(), core::kStateReady);
+  core::SetClientState(core::kStateCertificateInvalid);
+  shell::OnCommand(shell::kCommandExchange);
+  EXPECT_EQ(core::GetClientState(), core::kStateCertificateInvalid);
+}
+
+TEST_F(WorkTest, WithoutACertificateStartWorkFailsAndShowsTheButtonDisabled) {
+  EXPECT_FALSE(shell::StartWork());
+  ui::ControlsState controls = ui::Controls();
+  EXPECT_TRUE(controls.listVisible);
+  EXPECT_TRUE(controls.buttonVisible);
+  EXPECT_FALSE(controls.buttonEnabled);
+  storage::SetSettingInt("IDC_SERVICE", 1);
+  EXPECT_FALSE(shell::StartWork());
+  EXPECT_FALSE(ui::Controls().listVisible);
+  EXPECT_FALSE(ui::Controls().buttonVisible);
+  EXPECT_FALSE(ui::TimerRunning(shell::kTimerService));
+}
+
+}  // namespace
