@@ -3,6 +3,7 @@
 
 #include <sstream>
 
+#include "core/text.h"
 #include "exchange/document.h"
 #include "exchange/reply.h"
 #include "exchange/result_codes.h"
@@ -31,6 +32,16 @@ const wchar_t kHelp[] =
 
 void Print(const std::wstring& text) { platform::ui::ConsolePrint(text); }
 
+// The text an operation returns, its lines joined by "<BR>" for the web
+// page. While the window is shown its status lines have been printed
+// already.
+void PrintResult(const std::wstring& text) {
+  if (platform::ui::MainWindowVisible() || text.empty()) return;
+  std::wstring lines = core::ReplaceAll(text, L"<BR>", L"\n", false);
+  if (!lines.empty() && lines.back() == L'\n') lines.pop_back();
+  Print(lines);
+}
+
 // Position in the message list of the row number N the user typed (rows
 // are numbered from 1); -1 when there is no such row.
 int PositionOf(std::wistringstream& words) {
@@ -55,7 +66,7 @@ void PrintList() {
 void PrintDialog(int position) {
   MessageDialog dialog;
   if (!BuildMessageDialog(position, &dialog)) return;
-  Print(dialog.text);
+  Print(core::ReplaceAll(dialog.text, L"<BR>", L"\r\n", false));
   std::wstring buttons;
   if (dialog.canSign) buttons += L" sign";
   if (dialog.canRefuse) buttons += L" refuse";
@@ -76,7 +87,7 @@ void Refuse(int position, std::wistringstream& words) {
     Print(L"Укажите код причины отказа: 121, 122, 123, 124, 191, 192 или 199");
     return;
   }
-  Print(exchange::ClientSingAndSendMessage(position, true, static_cast<uint8_t>(code)));
+  PrintResult(exchange::ClientSingAndSendMessage(position, true, static_cast<uint8_t>(code)));
 }
 
 }  // namespace
@@ -117,7 +128,7 @@ void RunConsoleCommand(const std::wstring& line) {
       }
       // Typing the command answers the dialog's question "Подписать
       // электронный документ?" with yes.
-      Print(exchange::ClientSingAndSendMessage(position, true, 0));
+      PrintResult(exchange::ClientSingAndSendMessage(position, true, 0));
     } else {
       Refuse(position, words);
     }
