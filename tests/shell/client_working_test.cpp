@@ -44,6 +44,15 @@ class ClientWorkingTest : public ::testing::Test {
     Setting("IDC_EMAIL", "beta@example.by");
   }
 
+  // A sanitizer build of the client reports on its console; any report
+  // fails the test.
+  void TearDown() override {
+    std::string console = client.Console();
+    for (const char* report : {"ThreadSanitizer", "AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
+      EXPECT_EQ(console.find(report), std::string::npos) << console;
+    }
+  }
+
   void Setting(const std::string& name, const std::string& value) {
     std::string command = test_support::BuiltProgram("tools/tsr-tool/tsr-tool") + " settings set " + name + " '" +
                           value + "' --folder " + program.path + " >/dev/null";
