@@ -83,25 +83,12 @@ uint32_t ReadContainer(const std::string& path, Bytes* data) {
 
 // The encrypted private key block of a container file.
 bool EncryptedKeyBlock(const Bytes& file, Bytes* der) {
-  BioPtr bio = MemoryBio(file);
-  if (!bio) return false;
-  for (;;) {
-    char* name = nullptr;
-    char* header = nullptr;
-    unsigned char* body = nullptr;
-    long size = 0;
-    if (PEM_read_bio(bio.get(), &name, &header, &body, &size) != 1) break;
-    bool wanted = std::string(name) == "ENCRYPTED PRIVATE KEY";
-    if (wanted) der->assign(body, body + size);
-    OPENSSL_free(name);
-    OPENSSL_free(header);
-    OPENSSL_free(body);
-    if (wanted) {
-      ERR_clear_error();
+  for (PemBlock& block : ReadPemBlocks(file)) {
+    if (block.name == "ENCRYPTED PRIVATE KEY") {
+      *der = std::move(block.der);
       return true;
     }
   }
-  ERR_clear_error();
   return false;
 }
 

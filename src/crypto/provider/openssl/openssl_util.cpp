@@ -2,6 +2,8 @@
 // names, times, key identifiers and the algorithm mapping.
 #include "crypto/provider/openssl/openssl_util.h"
 
+#include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/objects.h>
 #include <openssl/sha.h>
 #include <openssl/x509v3.h>
@@ -193,6 +195,26 @@ BioPtr MemoryBio(const Bytes& data) {
   const void* start = data.empty() ? kNothing : data.data();
   return BioPtr(BIO_new_mem_buf(start, static_cast<int>(data.size())));
 }
+
+std::vector<PemBlock> ReadPemBlocks(const Bytes& data) {
+  std::vector<PemBlock> blocks;
+  BioPtr bio = MemoryBio(data);
+  if (!bio) return blocks;
+  for (;;) {
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* body = nullptr;
+    long size = 0;
+    if (PEM_read_bio(bio.get(), &name, &header, &body, &size) != 1) break;
+    blocks.push_back({name, Bytes(body, body + size)});
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(body);
+  }
+  ERR_clear_error();
+  return blocks;
+}
+
 
 }  // namespace crypto::provider::openssl
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "crypto/provider/provider.h"
 
@@ -105,6 +106,13 @@ Bytes ReadAll(BIO* bio);
 
 // A memory BIO over bytes (an empty one for no bytes).
 BioPtr MemoryBio(const Bytes& data);
+
+// The blocks of a PEM text, in order.
+struct PemBlock {
+  std::string name;  // label after BEGIN
+  Bytes der;         // decoded body
+};
+std::vector<PemBlock> ReadPemBlocks(const Bytes& data);
 
 }  // namespace crypto::provider::openssl
 

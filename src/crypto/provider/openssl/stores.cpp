@@ -23,30 +23,6 @@ bool LooksLikePem(const Bytes& data) {
   return std::search(data.begin(), data.end(), kMarker, kMarker + sizeof kMarker - 1) != data.end();
 }
 
-struct PemBlock {
-  std::string name;  // label after BEGIN
-  Bytes der;         // decoded body
-};
-
-std::vector<PemBlock> ReadPemBlocks(const Bytes& data) {
-  std::vector<PemBlock> blocks;
-  BioPtr bio = MemoryBio(data);
-  if (!bio) return blocks;
-  for (;;) {
-    char* name = nullptr;
-    char* header = nullptr;
-    unsigned char* body = nullptr;
-    long size = 0;
-    if (PEM_read_bio(bio.get(), &name, &header, &body, &size) != 1) break;
-    blocks.push_back({name, Bytes(body, body + size)});
-    OPENSSL_free(name);
-    OPENSSL_free(header);
-    OPENSSL_free(body);
-  }
-  ERR_clear_error();
-  return blocks;
-}
-
 std::string StemOf(const std::string& fileName) {
   size_t dot = fileName.rfind('.');
   return dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
