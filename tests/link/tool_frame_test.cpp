@@ -9,23 +9,8 @@
 
 namespace {
 
-struct ToolRun {
-  int exitCode;        // the tool's exit code
-  std::string output;  // what it printed to stdout
-};
-
-ToolRun RunTool(const std::string& arguments) {
-  std::string command = test_support::BuiltProgram("tools/tsr-tool/tsr-tool") + " " + arguments + " 2>/dev/null";
-  ToolRun run{-1, ""};
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[512];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) run.output.append(buffer, got);
-  int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using test_support::RunTool;
+using test_support::ToolRun;
 
 TEST(TsrToolFrameDump, PrintsEveryFieldOfAFrame) {
   ToolRun run = RunTool(std::string("frame dump ") + LINK_TEST_DATA + "frame_all_fields.bin");

@@ -8,6 +8,8 @@
 #include <random>
 #include <stdexcept>
 #include <algorithm>
+#include <cstdio>
+#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -72,6 +74,19 @@ std::string BuiltProgram(const std::string& relativePath) {
   const char* binaryDir = std::getenv("TESSARIN_BINARY_DIR");
   if (binaryDir == nullptr) throw std::runtime_error("TESSARIN_BINARY_DIR is not set");
   return std::string(binaryDir) + "/" + relativePath;
+}
+
+ToolRun RunTool(const std::string& arguments) {
+  std::string command = BuiltProgram("tools/tsr-tool/tsr-tool") + " " + arguments + " 2>/dev/null";
+  ToolRun run{-1, ""};
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[512];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) run.output.append(buffer, got);
+  int status = pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
 }
 
 ScopedLogFolder::ScopedLogFolder() {

@@ -30,6 +30,14 @@ std::vector<std::string> ListTree(const std::string& folder);
 // taken from TESSARIN_BINARY_DIR that CTest sets.
 std::string BuiltProgram(const std::string& relativePath);
 
+// A run of tsr-tool with the arguments: its exit code (-1 when it did not
+// end normally) and what it printed on stdout.
+struct ToolRun {
+  int exitCode;        // the tool's exit code
+  std::string output;  // what it printed to stdout
+};
+ToolRun RunTool(const std::string& arguments);
+
 // Points the log (TMPDIR) at a fresh folder for the life of the object and
 // puts the old value back afterwards.
 struct ScopedLogFolder {
