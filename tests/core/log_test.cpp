@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -90,6 +91,13 @@ TEST_F(LogTest, ANewDayContinuesInTheNewDaysFolderUnderTheSameStem) {
   EXPECT_EQ(core::LastLogFile(), logs.folder.path + "Tessarin/Normal/" + tomorrow + "/101112_013.txt");
   EXPECT_THAT(ReadText(core::LastLogFile()), ::testing::HasSubstr(" after \r\n"));
   EXPECT_THAT(ReadText(core::LastLogFile()), ::testing::Not(::testing::HasSubstr("before")));
+}
+
+TEST_F(LogTest, FoldersRemovedWhileTheClientRunsAreMadeAgain) {
+  core::LogInfo("first");
+  std::filesystem::remove_all(logs.folder.path + "Tessarin");
+  core::LogInfo("again");
+  EXPECT_THAT(ReadText(RunFile("Normal")), ::testing::HasSubstr(" again \r\n"));
 }
 
 TEST_F(LogTest, AFolderThatCannotBeCreatedDropsTheLineQuietly) {
