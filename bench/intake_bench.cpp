@@ -5,13 +5,17 @@
 // rows. Reports documents per second and the milliseconds per document of
 // each stage: network (every request and answer, the confirmation's
 // included), CMS, SQLite (duplicate check and insert), list refresh; "other"
-// is the rest (logging, status lines, parsing).
+// is the rest (logging, status lines, parsing). The processor time the
+// client and the simulator spent (user and system) shows how much of the
+// wall time is waiting: for the disk's commit and for each other.
 //
 // The simulator runs as a process on free loopback ports with the
 // simulator tests' PKI. The client's folder (and its database) is made
 // under TESSARIN_BENCH_DIR when set, else the temporary folder, so the
 // disk's commit cost can be compared with a memory file system.
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
@@ -22,6 +26,7 @@
 #include <iterator>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "core/folders.h"
@@ -72,6 +77,32 @@ std::string KeyIdText(const std::string& org) {
   return core::HexEncode(info.keyId);
 }
 
+// Processor time of this process, in milliseconds.
+double OwnCpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+// Processor time of another process, in milliseconds (clock-tick grain).
+double ProcessCpuMs(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  unsigned long long user = 0;
+  unsigned long long system = 0;
+  // After the name: state is field 3; utime and stime are fields 14 and 15.
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index == 14) user = std::stoull(field);
+    if (index == 15) system = std::stoull(field);
+  }
+  return static_cast<double>(user + system) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 // Rows already in the table: one transaction, as the years of a user's
 // documents would have left them.
 void Prefill(int rows) {
@@ -105,6 +136,8 @@ void Intake(benchmark::State& state) {
   const int existing = static_cast<int>(state.range(0));
   double documents = 0;
   double seconds = 0;
+  double clientCpuMs = 0;
+  double simCpuMs = 0;
   exchange::StageTimes stages;
   for (auto _ : state) {
     state.PauseTiming();
@@ -147,6 +180,8 @@ void Intake(benchmark::State& state) {
                                             {"content", content}});
     }
     exchange::ResetIntakeStageTimes();
+    const double clientCpuBefore = OwnCpuMs();
+    const double simCpuBefore = ProcessCpuMs(sim->pid());
     const auto start = std::chrono::steady_clock::now();
     state.ResumeTiming();
 
@@ -154,6 +189,8 @@ void Intake(benchmark::State& state) {
 
     state.PauseTiming();
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    clientCpuMs += OwnCpuMs() - clientCpuBefore;
+    simCpuMs += ProcessCpuMs(sim->pid()) - simCpuBefore;
     exchange::StageTimes times = exchange::IntakeStageTimes();
     for (int i = 0; i < exchange::kStageCount; ++i) stages.micros[i] += times.micros[i];
     const size_t listed = storage::MessageCount();
@@ -177,6 +214,8 @@ void Intake(benchmark::State& state) {
     accounted += perDocument;
   }
   state.counters["other_ms"] = seconds * 1000.0 / documents - accounted;
+  state.counters["client_cpu_ms"] = clientCpuMs / documents;
+  state.counters["sim_cpu_ms"] = simCpuMs / documents;
 }
 BENCHMARK(Intake)->Arg(0)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -24,8 +24,26 @@ namespace {
 std::string logRoot = "Tessarin";
 std::string runStamp = "000000_000";
 
-std::mutex lastFileMutex;
-std::string lastLogFile;  // guarded by lastFileMutex
+// The file the last line went to stays open for the next line: opening and
+// closing it for every line cost more than the rest of the intake of a
+// document. Whether it was deleted meanwhile (its folders removed by hand)
+// is asked at most once a second, and then it is made again; a renamed one
+// keeps its lines until the day or the run changes the name.
+constexpr int64_t kDeletionCheckMs = 1000;
+std::mutex writeMutex;
+std::string lastLogFile;      // guarded by writeMutex
+platform::File openLog;       // open on lastLogFile, or -1; guarded by writeMutex
+int64_t openLogCheckedMs = 0; // when openLog was last found still named; guarded by writeMutex
+
+// Whether the open file may take the line.
+bool OpenLogServes(const std::string& fileName) {
+  if (openLog.handle == -1 || lastLogFile != fileName) return false;
+  const int64_t now = platform::MonotonicMs();
+  if (now - openLogCheckedMs < kDeletionCheckMs && now >= openLogCheckedMs) return true;
+  if (platform::FileDeleted(openLog)) return false;
+  openLogCheckedMs = now;
+  return true;
+}
 
 constexpr size_t kLogValueLimit = 1280;  // the caller's buffer of LogValue
 
@@ -64,30 +82,29 @@ void LogWrite(const std::string& text, const char* kind, const char* stem) {
   std::string fileName =
       stem != nullptr ? path + stem + ".txt"
                       : path + Format("%02d%02d%02d_%03d.txt", now.hour, now.minute, now.second, now.millisecond);
-  {
-    std::lock_guard<std::mutex> lock(lastFileMutex);
-    lastLogFile = fileName;
-  }
-  // Each line opens, appends to and closes its file. The folders are made
-  // only when the file's folder is not there (the first line of a kind, of
-  // a day, or after somebody removed them), which saves three system calls
-  // a line.
-  platform::File file;
-  if (!platform::FileOpen(fileName, platform::OpenMode::AppendAlways, &file)) {
-    if (platform::ErrorKindOf(platform::LastSystemError()) != platform::ErrorKind::NotFound) return;
-    std::string folder = platform::TempFolder();
-    if (!MakeSubfolder(&folder, logRoot, true)) return;
-    if (!MakeSubfolder(&folder, kind != nullptr ? kind : kLogExcept, true)) return;
-    if (!MakeSubfolder(&folder, day, true)) return;
-    if (!platform::FileOpen(fileName, platform::OpenMode::AppendAlways, &file)) return;
+  std::lock_guard<std::mutex> lock(writeMutex);
+  const bool reuse = OpenLogServes(fileName);
+  lastLogFile = fileName;
+  if (!reuse) {
+    platform::FileClose(&openLog);
+    // The folders are made only when the file's folder is not there (the
+    // first line of a kind, of a day, or after somebody removed them).
+    if (!platform::FileOpen(fileName, platform::OpenMode::AppendAlways, &openLog)) {
+      if (platform::ErrorKindOf(platform::LastSystemError()) != platform::ErrorKind::NotFound) return;
+      std::string folder = platform::TempFolder();
+      if (!MakeSubfolder(&folder, logRoot, true)) return;
+      if (!MakeSubfolder(&folder, kind != nullptr ? kind : kLogExcept, true)) return;
+      if (!MakeSubfolder(&folder, day, true)) return;
+      if (!platform::FileOpen(fileName, platform::OpenMode::AppendAlways, &openLog)) return;
+    }
+    openLogCheckedMs = platform::MonotonicMs();
   }
   now = platform::LocalNow();
   std::string line = Format("%d.%02d.%02d %02d:%02d:%02d:%03d ", now.year, now.month, now.day, now.hour,
                             now.minute, now.second, now.millisecond);
   line += text;
   line += " \r\n";
-  platform::FileAppend(file, line.data(), line.size());
-  platform::FileClose(&file);
+  platform::FileAppend(openLog, line.data(), line.size());
 }
 
 void LogInfo(const std::string& text) { LogWrite(text, kLogNormal, runStamp.c_str()); }
@@ -125,7 +142,7 @@ void LogNarrowed(const std::wstring& text) {
 }
 
 std::string LastLogFile() {
-  std::lock_guard<std::mutex> lock(lastFileMutex);
+  std::lock_guard<std::mutex> lock(writeMutex);
   return lastLogFile;
 }
 

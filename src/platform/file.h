@@ -32,6 +32,11 @@ void FileClose(File* file);
 
 bool FileSize(const File& file, int64_t* size);
 
+// True once the open file was deleted (its last name removed, its folder
+// removed with it), or when the system cannot tell; false while it still
+// has a name. A renamed file is not deleted.
+bool FileDeleted(const File& file);
+
 // Read or write at an offset; the number of bytes moved, or -1. A short
 // count is not an error by itself.
 int64_t FileReadAt(const File& file, int64_t offset, void* buffer, size_t count);

@@ -35,6 +35,7 @@ class SimProcess {
   bool started() const { return port_ != 0 && adminPort_ != 0; }
   int port() const { return port_; }
   int adminPort() const { return adminPort_; }
+  pid_t pid() const { return pid_; }
   std::string endpoint() const;  // "127.0.0.1:<port>"
   bool Running();
 

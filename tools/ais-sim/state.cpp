@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 
 #include "link/frame.h"
 
@@ -42,6 +43,7 @@ CREATE TABLE IF NOT EXISTS messages (
 );
 CREATE INDEX IF NOT EXISTS messages_mailbox ON messages (recipient, state);
 CREATE INDEX IF NOT EXISTS messages_number ON messages (number);
+CREATE INDEX IF NOT EXISTS messages_expiry ON messages (state, expiry);
 CREATE TABLE IF NOT EXISTS version (
   id INTEGER PRIMARY KEY CHECK (id = 1),
   digest BLOB NOT NULL,
@@ -50,13 +52,31 @@ CREATE TABLE IF NOT EXISTS version (
 );
 )SQL";
 
-// A prepared statement, finalized on every way out.
+// Prepared statements not in use, by their text: every request runs the
+// same few statements, and preparing one costs more than running it.
+// Guarded by gLock; emptied before the database closes.
+std::unordered_multimap<std::string, sqlite3_stmt*> gIdleStatements;
+
+// A prepared statement, taken from the idle ones or prepared, and reset and
+// given back on every way out.
 struct Statement {
   sqlite3_stmt* handle = nullptr;  // null when preparation failed
-  explicit Statement(const char* sql) {
-    if (gDatabase != nullptr) sqlite3_prepare_v2(gDatabase, sql, -1, &handle, nullptr);
+  std::string sql;                 // its text, the key it goes back under
+  explicit Statement(const char* text) : sql(text) {
+    auto idle = gIdleStatements.find(sql);
+    if (idle != gIdleStatements.end()) {
+      handle = idle->second;
+      gIdleStatements.erase(idle);
+    } else if (gDatabase != nullptr) {
+      sqlite3_prepare_v3(gDatabase, text, -1, SQLITE_PREPARE_PERSISTENT, &handle, nullptr);
+    }
   }
-  ~Statement() { sqlite3_finalize(handle); }
+  ~Statement() {
+    if (handle == nullptr) return;
+    sqlite3_reset(handle);
+    sqlite3_clear_bindings(handle);
+    gIdleStatements.emplace(std::move(sql), handle);
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -172,6 +192,8 @@ bool OpenState(const std::string& path, std::string* error) {
 
 void CloseState() {
   std::lock_guard<std::recursive_mutex> hold(gLock);
+  for (auto& idle : gIdleStatements) sqlite3_finalize(idle.second);
+  gIdleStatements.clear();
   if (gDatabase != nullptr) sqlite3_close(gDatabase);
   gDatabase = nullptr;
 }

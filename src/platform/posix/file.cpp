@@ -77,6 +77,12 @@ bool FileSize(const File& file, int64_t* size) {
   return true;
 }
 
+bool FileDeleted(const File& file) {
+  struct stat st;
+  if (fstat(FdOf(file), &st) != 0) return true;
+  return st.st_nlink == 0;
+}
+
 int64_t FileReadAt(const File& file, int64_t offset, void* buffer, size_t count) {
   if (FaultFires(Syscall::Read)) return -1;
   size_t done = 0;

@@ -2,11 +2,20 @@
 // adding a further signer, enveloping for certificates, opening an
 // envelope, decoding a message and verifying one signer. Called by the code
 // of src/crypto/ through provider.h.
+//
+// Checking a received document decodes it, verifies each signer and reads
+// its certificates and content: several calls on the same bytes. Parsing
+// is most of their cost, because OpenSSL 3 decodes the public key of every
+// certificate the message carries, so the last few messages decoded are
+// kept parsed, matched by their exact bytes.
 #include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 
 #include <algorithm>
+#include <cstring>
+#include <deque>
+#include <mutex>
 
 #include "crypto/provider/openssl/openssl_util.h"
 
@@ -128,6 +137,40 @@ CmsPtr ReadCmsAnyFormat(const Bytes& data, bool* certificate) {
   }
   ERR_clear_error();
   return cms;
+}
+
+// A message as ReadCmsAnyFormat found it. Its object is changed by
+// verification (the signer's certificate is attached), so a user holds
+// `use` while working on it.
+struct ParsedMessage {
+  Bytes bytes;               // the message as given
+  CmsPtr cms;                // the parsed message; null when the bytes are none
+  bool certificate = false;  // the bytes are a single certificate
+  std::mutex use;            // held while `cms` is worked on
+};
+
+constexpr size_t kParsedMessages = 4;
+std::mutex parsedMessagesLock;
+// Newest first; never destroyed, like the backend's other tables.
+std::deque<std::shared_ptr<ParsedMessage>>& parsedMessages = *new std::deque<std::shared_ptr<ParsedMessage>>;
+
+std::shared_ptr<ParsedMessage> Parsed(const Bytes& data) {
+  {
+    std::lock_guard<std::mutex> hold(parsedMessagesLock);
+    for (const std::shared_ptr<ParsedMessage>& entry : parsedMessages) {
+      if (entry->bytes.size() == data.size() &&
+          (data.empty() || std::memcmp(entry->bytes.data(), data.data(), data.size()) == 0)) {
+        return entry;
+      }
+    }
+  }
+  auto entry = std::make_shared<ParsedMessage>();
+  entry->bytes = data;
+  entry->cms = ReadCmsAnyFormat(data, &entry->certificate);
+  std::lock_guard<std::mutex> hold(parsedMessagesLock);
+  parsedMessages.push_front(entry);
+  if (parsedMessages.size() > kParsedMessages) parsedMessages.pop_back();
+  return entry;
 }
 
 SignerInfo DescribeSigner(CMS_SignerInfo* signer) {
@@ -273,25 +316,26 @@ Outcome DecryptMessage(const Key& key, const Bytes& certDer, const Bytes& envelo
 
 Outcome DecodeMessage(const Bytes& data, DecodedMessage* message) {
   *message = DecodedMessage();
-  bool certificate = false;
-  CmsPtr cms = ReadCmsAnyFormat(data, &certificate);
-  if (certificate) {
+  std::shared_ptr<ParsedMessage> parsed = Parsed(data);
+  std::lock_guard<std::mutex> use(parsed->use);
+  if (parsed->certificate) {
     message->kind = ObjectKind::Certificate;
     return {};
   }
-  if (!cms) return Fail(kErrorBadData, Step::Update);
-  if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) {
+  CMS_ContentInfo* cms = parsed->cms.get();
+  if (cms == nullptr) return Fail(kErrorBadData, Step::Update);
+  if (OBJ_obj2nid(CMS_get0_type(cms)) != NID_pkcs7_signed) {
     message->kind = ObjectKind::OtherMessage;
     ERR_clear_error();
     return {};
   }
   message->kind = ObjectKind::Signed;
-  CertStackPtr certificates(CMS_get1_certs(cms.get()));
+  CertStackPtr certificates(CMS_get1_certs(cms));
   for (int i = 0; certificates && i < sk_X509_num(certificates.get()); ++i) {
     Bytes der = EncodeCertificate(sk_X509_value(certificates.get(), i));
     if (!der.empty()) message->certificates.push_back(std::move(der));
   }
-  STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms.get());
+  STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms);
   for (int i = 0; i < sk_CMS_SignerInfo_num(signers); ++i) {
     message->signers.push_back(DescribeSigner(sk_CMS_SignerInfo_value(signers, i)));
   }
@@ -301,19 +345,20 @@ Outcome DecodeMessage(const Bytes& data, DecodedMessage* message) {
 
 Outcome VerifySigner(const Context& context, const Bytes& message, size_t index, Bytes* content) {
   if (context.providerType == 0) return Fail(kErrorBadProviderType, Step::Size);
-  bool certificate = false;
-  CmsPtr cms = ReadCmsAnyFormat(message, &certificate);
-  if (!cms) return Fail(kErrorBadData, Step::Size);
-  if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) {
+  std::shared_ptr<ParsedMessage> parsed = Parsed(message);
+  std::lock_guard<std::mutex> use(parsed->use);
+  CMS_ContentInfo* cms = parsed->cms.get();
+  if (cms == nullptr) return Fail(kErrorBadData, Step::Size);
+  if (OBJ_obj2nid(CMS_get0_type(cms)) != NID_pkcs7_signed) {
     return Fail(kErrorInvalidMessageType, Step::Size);
   }
-  STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms.get());
+  STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms);
   if (index >= static_cast<size_t>(std::max(sk_CMS_SignerInfo_num(signers), 0))) {
     return Fail(kErrorInvalidIndex, Step::Size);
   }
   CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(signers, static_cast<int>(index));
 
-  CertStackPtr certificates(CMS_get1_certs(cms.get()));
+  CertStackPtr certificates(CMS_get1_certs(cms));
   X509* signerCertificate = nullptr;
   for (int i = 0; certificates && i < sk_X509_num(certificates.get()); ++i) {
     if (CMS_SignerInfo_cert_cmp(signer, sk_X509_value(certificates.get(), i)) == 0) {
@@ -328,12 +373,12 @@ Outcome VerifySigner(const Context& context, const Bytes& message, size_t index,
   if (CMS_signed_get_attr_count(signer) > 0 && CMS_SignerInfo_verify(signer) != 1) {
     return Fail(kErrorBadSignature, Step::Size);
   }
-  BioPtr chain(CMS_dataInit(cms.get(), nullptr));
+  BioPtr chain(CMS_dataInit(cms, nullptr));
   if (!chain) return Fail(kErrorBadSignature, Step::Size);
   ReadAll(chain.get());
   if (CMS_SignerInfo_verify_content(signer, chain.get()) != 1) return Fail(kErrorBadSignature, Step::Size);
 
-  ASN1_OCTET_STRING** embedded = CMS_get0_content(cms.get());
+  ASN1_OCTET_STRING** embedded = CMS_get0_content(cms);
   if (embedded == nullptr || *embedded == nullptr) return Fail(kErrorBadData, Step::Data);
   *content = StringBytes(*embedded);
   ERR_clear_error();

@@ -21,16 +21,53 @@ namespace {
 
 std::atomic<uint32_t> lastMessageFlags{0};
 
-// Certificates parsed so far, newest last; each entry holds one reference.
-// The table is never destroyed: the library may already be shut down when
-// the process's destructors run.
-constexpr size_t kParsedLimit = 64;
-struct ParsedCertificate {
-  Bytes digest;       // SHA-256 of the DER
-  X509* certificate;  // the parsed certificate
+// Objects parsed so far, newest last, found again by the SHA-256 of their
+// encoding; each entry holds one reference. The tables are never
+// destroyed: the library may already be shut down when the process's
+// destructors run.
+template <class T>
+struct ParsedTable {
+  struct Entry {
+    Bytes digest;  // SHA-256 of the DER
+    T* object;     // the parsed object
+  };
+  size_t limit;                // entries kept
+  std::mutex lock;             // guards entries
+  std::vector<Entry> entries;  // newest last
 };
-std::mutex parsedLock;
-std::vector<ParsedCertificate>& parsed = *new std::vector<ParsedCertificate>;  // guarded by parsedLock
+
+ParsedTable<X509>& parsedCertificates = *new ParsedTable<X509>{64, {}, {}};
+ParsedTable<X509_CRL>& parsedCrls = *new ParsedTable<X509_CRL>{16, {}, {}};
+
+// The shared parse of `der`: from the table, else parsed by `parse` and
+// added to it.
+template <class T, class Ptr, int (*UpRef)(T*), void (*Free)(T*)>
+Ptr ParseShared(ParsedTable<T>& table, const Bytes& der, Ptr (*parse)(const Bytes&)) {
+  Bytes digest(SHA256_DIGEST_LENGTH);
+  SHA256(der.data(), der.size(), digest.data());
+  {
+    std::lock_guard<std::mutex> hold(table.lock);
+    for (const auto& entry : table.entries) {
+      if (entry.digest == digest && UpRef(entry.object) == 1) return Ptr(entry.object);
+    }
+  }
+  Ptr object = parse(der);
+  if (!object || UpRef(object.get()) != 1) return object;
+  std::lock_guard<std::mutex> hold(table.lock);
+  if (table.entries.size() >= table.limit) {
+    Free(table.entries.front().object);
+    table.entries.erase(table.entries.begin());
+  }
+  table.entries.push_back({std::move(digest), object.get()});
+  return object;
+}
+
+CrlPtr ParseCrlCopy(const Bytes& der) {
+  const unsigned char* cursor = der.data();
+  CrlPtr crl(d2i_X509_CRL(nullptr, &cursor, static_cast<long>(der.size())));
+  if (crl && cursor != der.data() + der.size()) crl.reset();
+  return crl;
+}
 
 // Stand-ins for the national algorithms, and the usual identifiers of the
 // same algorithms so that messages of other programs open too.
@@ -48,23 +85,7 @@ constexpr const char* kCipherOids[] = {
 const char kSigningTimeOid[] = "1.2.840.113549.1.9.5";
 
 X509Ptr ParseCertificate(const Bytes& der) {
-  Bytes digest(SHA256_DIGEST_LENGTH);
-  SHA256(der.data(), der.size(), digest.data());
-  {
-    std::lock_guard<std::mutex> hold(parsedLock);
-    for (const ParsedCertificate& entry : parsed) {
-      if (entry.digest == digest && X509_up_ref(entry.certificate) == 1) return X509Ptr(entry.certificate);
-    }
-  }
-  X509Ptr certificate = ParseCertificateCopy(der);
-  if (!certificate || X509_up_ref(certificate.get()) != 1) return certificate;
-  std::lock_guard<std::mutex> hold(parsedLock);
-  if (parsed.size() >= kParsedLimit) {
-    X509_free(parsed.front().certificate);
-    parsed.erase(parsed.begin());
-  }
-  parsed.push_back({std::move(digest), certificate.get()});
-  return certificate;
+  return ParseShared<X509, X509Ptr, X509_up_ref, X509_free>(parsedCertificates, der, ParseCertificateCopy);
 }
 
 X509Ptr ParseCertificateCopy(const Bytes& der) {
@@ -75,10 +96,7 @@ X509Ptr ParseCertificateCopy(const Bytes& der) {
 }
 
 CrlPtr ParseCrl(const Bytes& der) {
-  const unsigned char* cursor = der.data();
-  CrlPtr crl(d2i_X509_CRL(nullptr, &cursor, static_cast<long>(der.size())));
-  if (crl && cursor != der.data() + der.size()) crl.reset();
-  return crl;
+  return ParseShared<X509_CRL, CrlPtr, X509_CRL_up_ref, X509_CRL_free>(parsedCrls, der, ParseCrlCopy);
 }
 
 CmsPtr ParseCms(const Bytes& der) {

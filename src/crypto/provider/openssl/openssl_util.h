@@ -48,10 +48,12 @@ struct CertStackFree {
 using CertStackPtr = std::unique_ptr<STACK_OF(X509), CertStackFree>;
 
 // Parsing; null on failure. The whole input must be used. Parsing a
-// certificate decodes its public key, which is slow in OpenSSL 3, so
-// ParseCertificate shares the certificates it parsed (by the digest of
-// their encoding) for the life of the process: the object it returns must
-// not be changed. ParseCertificateCopy returns an object of the caller's own.
+// certificate decodes its public key, which is slow in OpenSSL 3, and
+// revocation lists are parsed for every signature checked, so
+// ParseCertificate and ParseCrl share the objects they parsed (by the
+// digest of their encoding) for the life of the process: the object they
+// return must not be changed. ParseCertificateCopy returns an object of
+// the caller's own.
 X509Ptr ParseCertificate(const Bytes& der);
 X509Ptr ParseCertificateCopy(const Bytes& der);
 CrlPtr ParseCrl(const Bytes& der);

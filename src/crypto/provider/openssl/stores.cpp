@@ -1,22 +1,43 @@
 // The certificate stores of the OpenSSL backend: folders "My" and "CA"
 // under the store root, read whole at opening (docs/crypto-provider.md).
 // Called by the code of src/crypto/ through provider.h.
+//
+// Every signature, decryption and revocation check opens a store, so the
+// backend keeps the last reading of each store and hands out a copy of it
+// while a watch on the folder reports no change: a file added, removed,
+// renamed or rewritten makes the next opening read the folder afresh.
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "crypto/provider/openssl/openssl_util.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/folder_watch.h"
 
 namespace crypto::provider {
 
 namespace {
 
 using namespace openssl;
+
+struct StoreReading {
+  std::string folder;           // the folder read; empty when nothing is kept
+  platform::FolderWatch watch;  // started on it before the reading
+  Store store;                  // what its files held
+};
+
+// The last reading of "My" and of "CA"; never destroyed, like the other
+// process-wide tables of the backend. The lock is held while a store is
+// read, so a reading is never kept under a watch started after it.
+std::mutex readingsLock;
+StoreReading* readings = new StoreReading[2];  // guarded by readingsLock
+
+StoreReading& ReadingOf(StoreName name) { return readings[name == StoreName::My ? 0 : 1]; }
 
 bool LooksLikePem(const Bytes& data) {
   static const char kMarker[] = "-----BEGIN ";
@@ -86,18 +107,42 @@ uint32_t OpenStore(StoreName name, Store* store) {
   *store = Store();
   store->name = name;
   std::string folder = StoreRoot() + (name == StoreName::My ? "My/" : "CA/");
+  std::lock_guard<std::mutex> hold(readingsLock);
+  StoreReading& kept = ReadingOf(name);
+  if (kept.folder == folder && !platform::FolderWatchChanged(&kept.watch)) {
+    *store = kept.store;
+    return 0;
+  }
+  // The watch starts before the reading, so that a change made while the
+  // files are read shows at the next opening.
+  kept.folder.clear();
+  kept.store = Store();
+  platform::FolderWatchStop(&kept.watch);
+  const bool watching = platform::FolderWatchStart(folder, &kept.watch);
+
   std::vector<platform::FolderEntry> entries;
   if (!platform::ListFolder(folder, "*", &entries)) {
     int code = platform::LastSystemError();
+    platform::FolderWatchStop(&kept.watch);
     return code != 0 ? static_cast<uint32_t>(code) : kErrorFailed;
   }
   std::sort(entries.begin(), entries.end(),
             [](const platform::FolderEntry& a, const platform::FolderEntry& b) { return a.name < b.name; });
+  bool whole = true;
   for (const platform::FolderEntry& entry : entries) {
     if (entry.isFolder || entry.name.empty() || entry.name[0] == '.') continue;
     Bytes data;
-    if (!platform::ReadWholeFile(folder + entry.name, &data)) continue;
+    if (!platform::ReadWholeFile(folder + entry.name, &data)) {
+      whole = false;  // a file that could not be read is tried again at the next opening
+      continue;
+    }
     AddFile(folder, entry.name, data, store);
+  }
+  if (watching && whole) {
+    kept.folder = folder;
+    kept.store = *store;
+  } else {
+    platform::FolderWatchStop(&kept.watch);
   }
   return 0;
 }
