@@ -103,9 +103,22 @@ void UpdateSymbols(SymbolModel* m, int sym) {
     }
     m->cum[0] = static_cast<uint16_t>(c);
   }
-  int i = sym;
+  // Frequencies never grow with the symbol number (freq[0] = 0 aside), so
+  // the symbols of frequency f are one run ending at or after sym: its
+  // first is found by halving instead of a walk, which took hundreds of
+  // steps while most characters were still at their starting count.
   const uint16_t f = m->freq[sym];
-  while (m->freq[i - 1] == f) --i;
+  int lo = 1;  // the run starts in [lo, sym]
+  int hi = sym;
+  while (lo < hi) {
+    int mid = (lo + hi) >> 1;
+    if (m->freq[mid] > f) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  int i = lo;
   if (i < sym) {
     uint16_t chI = m->symToChar[i];
     uint16_t chSym = m->symToChar[sym];
@@ -115,7 +128,16 @@ void UpdateSymbols(SymbolModel* m, int sym) {
     m->charToSym[chSym] = static_cast<uint16_t>(i);
   }
   m->freq[i] = static_cast<uint16_t>(f + 1);
-  for (int k = 0; k < i; ++k) ++m->cum[k];
+  // Four totals a step: none reaches 0xFFFF (the sum stays below kMaxCum
+  // plus one), so no carry crosses from one into the next.
+  int k = 0;
+  for (; k + 4 <= i; k += 4) {
+    uint64_t four;
+    std::memcpy(&four, m->cum + k, 8);
+    four += 0x0001000100010001ull;
+    std::memcpy(m->cum + k, &four, 8);
+  }
+  for (; k < i; ++k) ++m->cum[k];
 }
 
 // ---------------------------------------------------------------------------
