@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "core/log.h"
+#include "storage/statement.h"
 
 namespace storage {
 
@@ -45,6 +46,7 @@ bool OpenDatabase(const std::string& pathUtf8, const char* script) {
   // same (it stays a plain database with a -wal file beside it while open).
   sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   sqlite3* old = connection.exchange(db);
+  FinalizeIdleStatements();
   if (old != nullptr) sqlite3_close(old);
   return true;
 }
@@ -53,6 +55,7 @@ sqlite3* Database() { return connection.load(); }
 
 void CloseDatabase() {
   sqlite3* old = connection.exchange(nullptr);
+  FinalizeIdleStatements();
   if (old != nullptr) sqlite3_close(old);
 }
 

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
 
 #include "core/log.h"
 #include "storage/database.h"
@@ -14,7 +17,35 @@ namespace {
 
 const uint8_t kEmpty[1] = {0};
 
+// Prepared statements not in use, by their text: intake runs the same few
+// statements for every document, and preparing one cost about as much as
+// running it. Each belongs to the connection it was prepared on; one of a
+// connection that has gone is finalized instead of kept.
+std::mutex idleLock;
+std::unordered_multimap<std::string, sqlite3_stmt*>& idle =
+    *new std::unordered_multimap<std::string, sqlite3_stmt*>;  // guarded by idleLock
+
+sqlite3_stmt* TakeIdle(sqlite3* db, const char* text) {
+  std::lock_guard<std::mutex> hold(idleLock);
+  auto found = idle.find(text);
+  while (found != idle.end() && found->first == text) {
+    sqlite3_stmt* statement = found->second;
+    if (sqlite3_db_handle(statement) == db) {
+      idle.erase(found);
+      return statement;
+    }
+    ++found;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+void FinalizeIdleStatements() {
+  std::lock_guard<std::mutex> hold(idleLock);
+  for (auto& entry : idle) sqlite3_finalize(entry.second);
+  idle.clear();
+}
 
 Statement::Statement(const char* text) {
   sqlite3* db = Database();
@@ -23,7 +54,12 @@ Statement::Statement(const char* text) {
     prepareResult = SQLITE_MISUSE;
     return;
   }
-  prepareResult = sqlite3_prepare_v2(db, text, -1, &handle, nullptr);
+  handle = TakeIdle(db, text);
+  if (handle != nullptr) {
+    prepareResult = SQLITE_OK;
+    return;
+  }
+  prepareResult = sqlite3_prepare_v3(db, text, -1, SQLITE_PREPARE_PERSISTENT, &handle, nullptr);
   if (prepareResult != SQLITE_OK) {
     core::LogError(sqlite3_errmsg(db), 0);
     sqlite3_finalize(handle);
@@ -32,7 +68,15 @@ Statement::Statement(const char* text) {
 }
 
 Statement::~Statement() {
-  if (handle != nullptr) sqlite3_finalize(handle);
+  if (handle == nullptr) return;
+  if (sqlite3_db_handle(handle) != Database()) {
+    sqlite3_finalize(handle);
+    return;
+  }
+  sqlite3_reset(handle);
+  sqlite3_clear_bindings(handle);
+  std::lock_guard<std::mutex> hold(idleLock);
+  idle.emplace(sqlite3_sql(handle), handle);
 }
 
 int StepForRowId(sqlite3_stmt* statement, int64_t* rowId) {

@@ -12,10 +12,12 @@ struct sqlite3_stmt;
 
 namespace storage {
 
-// Owns one prepared statement; finalizes it when it goes. The constructor
-// prepares the whole text (length -1) on Database(); on failure the
-// connection's error message is written to the error log (code 0) and the
-// handle stays null. Without an open connection the line says so.
+// Holds one prepared statement for a scope. The constructor takes an idle
+// statement of the same text on Database(), else prepares the whole text
+// (length -1); on failure the connection's error message is written to the
+// error log (code 0) and the handle stays null. Without an open connection
+// the line says so. When it goes, the statement is reset, its bindings
+// cleared, and kept idle for the next holder of the same text.
 struct Statement {
   explicit Statement(const char* text);
   ~Statement();
@@ -25,6 +27,9 @@ struct Statement {
   sqlite3_stmt* handle = nullptr;  // null when preparing failed
   int prepareResult = 0;           // SQLite's result of the prepare
 };
+
+// Finalizes the idle statements; the connection closes only without them.
+void FinalizeIdleStatements();
 
 // Steps the statement once and reads, under the connection's own mutex so
 // that no other thread's statement comes between, the row id it inserted
