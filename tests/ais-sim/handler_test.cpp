@@ -29,7 +29,7 @@ TEST(SimOptionsTest, ValuesAndRefusals) {
   SimOptions options;
   std::string error;
   ASSERT_TRUE(Parse({"--port", "0", "--admin-port", "9001", "--db", "state.db", "--clock-tolerance", "60",
-                     "--no-registration", "--max-body", "4096", "--quiet"},
+                     "--no-registration", "--no-content-checks", "--max-body", "4096", "--quiet"},
                     &options, &error))
       << error;
   EXPECT_EQ(options.port, 0);
@@ -37,6 +37,7 @@ TEST(SimOptionsTest, ValuesAndRefusals) {
   EXPECT_EQ(options.database, "state.db");
   EXPECT_EQ(options.handler.clockTolerance, 60);
   EXPECT_FALSE(options.handler.registrationAllowed);
+  EXPECT_FALSE(options.handler.contentChecks);
   EXPECT_EQ(options.server.maxBody, 4096u);
   EXPECT_TRUE(options.quiet);
 

@@ -181,6 +181,15 @@ TEST_F(SimRoutingTest, RefusalsOfDocuments) {
   EXPECT_EQ(ListedIds(Call(betaSession, Request(40))).size(), 1u) << "only the one accepted document waits";
 }
 
+TEST_F(SimRoutingTest, WithoutContentChecksAPayloadThatIsNoEnvelopeIsRouted) {
+  StartSim({"--no-content-checks"});
+  ASSERT_FALSE(HasFatalFailure());
+  alphaSession = Connect(alpha);
+  betaSession = Connect(beta, 2);
+  EXPECT_EQ(Call(alphaSession, DocumentRecord(52, 12, Bytes(200, 0x42))).kind, 174) << SimLog();
+  EXPECT_EQ(TakeOnly(betaSession).payload, Bytes(200, 0x42));
+}
+
 TEST_F(SimRoutingTest, ConfirmationsRefusalsAndExpiryReachTheSender) {
   // A document wanting a confirmation, with an expiry.
   serverlink::ExchangeRecord wanted = DocumentRecord(62, 20, Document(alpha, beta, "подтвердите"));

@@ -20,6 +20,7 @@ struct HandlerSettings {
   int64_t clockTolerance = 300;     // seconds a request's time may differ from the simulator's clock
   bool registrationAllowed = true;  // a session start with the registration mark registers
   uint8_t registrationRefusal = 5;  // code of the plain answer when registration is refused
+  bool contentChecks = true;        // routed documents are opened and their signatures verified
 };
 
 void SetHandlerSettings(const HandlerSettings& settings);

@@ -29,6 +29,7 @@ const char* UsageText() {
          "  --pki FOLDER           test PKI made by scripts/make-test-pki (keys for checks and injection)\n"
          "  --clock-tolerance S    seconds a request's time may be off (default 300)\n"
          "  --no-registration      refuse registrations (plain answer, code 5)\n"
+         "  --no-content-checks    route documents without opening them (for measuring a client alone)\n"
          "  --session-lifetime S   idle seconds before a session is forgotten (default 3600)\n"
          "  --io-timeout MS        longest silence of a client within a request (default 10000)\n"
          "  --request-deadline MS  longest time to receive one request (default 30000)\n"
@@ -69,6 +70,10 @@ bool ParseOptions(int argc, char** argv, SimOptions* options, std::string* error
     }
     if (name == "--no-registration") {
       options->handler.registrationAllowed = false;
+      continue;
+    }
+    if (name == "--no-content-checks") {
+      options->handler.contentChecks = false;
       continue;
     }
     if (i + 1 >= argc) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -23,6 +24,21 @@ std::mutex gActiveLock;
 std::condition_variable gActiveChanged;
 int gActive = 0;
 std::atomic<size_t> gBodyBytes{0};
+
+// Threads serve one connection after another: a thread started for every
+// connection cost more than the request itself (the library's per-thread
+// random generators and error state are set up again in every new
+// thread). A connection that finds no thread waiting starts one, so any
+// number are still served at once; a thread with nothing to do for a
+// while ends.
+constexpr int kIdleThreadMs = 30000;
+std::mutex gWorkLock;
+std::condition_variable gWorkArrived;
+std::condition_variable gWorkersChanged;
+std::deque<platform::Socket> gWaiting;  // accepted, not yet taken; guarded by gWorkLock
+int gIdleWorkers = 0;                   // threads waiting for a connection; guarded by gWorkLock
+int gWorkers = 0;                       // threads alive; guarded by gWorkLock
+bool gClosing = false;                  // RunServer is ending; guarded by gWorkLock
 
 // Bytes and time the peer may use after the answer, while it reads it.
 constexpr size_t kDrainLimit = 64u << 10;
@@ -142,6 +158,60 @@ void Serve(platform::Socket socket, const ServerSettings& settings, const std::a
   SendAndClose(&socket, reply.answer, settings.ioTimeoutMs);
 }
 
+void ServeOne(platform::Socket socket, const ServerSettings& settings, const std::atomic<bool>& stop) {
+  try {
+    Serve(socket, settings, stop);
+  } catch (...) {
+    core::LogException("Serve");
+    platform::NetClose(&socket);
+  }
+  std::lock_guard<std::mutex> hold(gActiveLock);
+  --gActive;
+  gActiveChanged.notify_all();
+}
+
+// Serves waiting connections until none came for kIdleThreadMs or the
+// server ends.
+void Work(ServerSettings settings, const std::atomic<bool>* stop) {
+  std::unique_lock<std::mutex> hold(gWorkLock);
+  for (;;) {
+    if (gWaiting.empty()) {
+      ++gIdleWorkers;
+      bool arrived = gWorkArrived.wait_for(hold, std::chrono::milliseconds(kIdleThreadMs),
+                                           [] { return !gWaiting.empty() || gClosing; });
+      --gIdleWorkers;
+      if (!arrived || gWaiting.empty()) break;
+    }
+    platform::Socket socket = gWaiting.front();
+    gWaiting.pop_front();
+    hold.unlock();
+    ServeOne(socket, settings, *stop);
+    hold.lock();
+  }
+  --gWorkers;
+  gWorkersChanged.notify_all();
+}
+
+// Hands the connection to a waiting thread, or to a new one; false when no
+// thread could be started.
+bool Dispatch(platform::Socket socket, const ServerSettings& settings, const std::atomic<bool>& stop) {
+  std::unique_lock<std::mutex> hold(gWorkLock);
+  gWaiting.push_back(socket);
+  if (gIdleWorkers >= static_cast<int>(gWaiting.size())) {
+    hold.unlock();
+    gWorkArrived.notify_one();
+    return true;
+  }
+  try {
+    std::thread(Work, settings, &stop).detach();
+    ++gWorkers;
+    return true;
+  } catch (...) {
+    gWaiting.pop_back();
+    return false;
+  }
+}
+
 }  // namespace
 
 int ActiveConnections() {
@@ -164,19 +234,7 @@ void RunServer(const platform::Socket& listener, const ServerSettings& settings,
       }
       ++gActive;
     }
-    try {
-      std::thread([socket, settings, &stop]() mutable {
-        try {
-          Serve(socket, settings, stop);
-        } catch (...) {
-          core::LogException("Serve");
-          platform::NetClose(&socket);
-        }
-        std::lock_guard<std::mutex> hold(gActiveLock);
-        --gActive;
-        gActiveChanged.notify_all();
-      }).detach();
-    } catch (...) {
+    if (!Dispatch(socket, settings, stop)) {
       // No thread could be started: the connection is closed unserved.
       Count("connections.no_thread");
       platform::NetClose(&socket);
@@ -184,8 +242,18 @@ void RunServer(const platform::Socket& listener, const ServerSettings& settings,
       --gActive;
     }
   }
-  std::unique_lock<std::mutex> hold(gActiveLock);
-  gActiveChanged.wait_for(hold, std::chrono::milliseconds(settings.ioTimeoutMs), [] { return gActive == 0; });
+  {
+    std::lock_guard<std::mutex> hold(gWorkLock);
+    gClosing = true;
+  }
+  gWorkArrived.notify_all();
+  {
+    std::unique_lock<std::mutex> hold(gActiveLock);
+    gActiveChanged.wait_for(hold, std::chrono::milliseconds(settings.ioTimeoutMs), [] { return gActive == 0; });
+  }
+  // The idle threads end on being woken; the process must not end under them.
+  std::unique_lock<std::mutex> hold(gWorkLock);
+  gWorkersChanged.wait_for(hold, std::chrono::milliseconds(settings.ioTimeoutMs), [] { return gWorkers == 0; });
 }
 
 }  // namespace aissim
