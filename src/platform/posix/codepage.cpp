@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -25,11 +26,40 @@ const char* CharsetOf(unsigned codePage) {
   }
 }
 
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// The converters this thread opened, kept for its life: opening one costs
+// more than converting a log line. A converter serves one thread at a time.
+struct Converters {
+  struct Entry {
+    const char* to;    // charset names as given (string literals)
+    const char* from;
+    iconv_t cd;
+  };
+  std::vector<Entry> open;
+  ~Converters() {
+    for (const Entry& entry : open) iconv_close(entry.cd);
+  }
+  iconv_t Get(const char* to, const char* from) {
+    for (const Entry& entry : open) {
+      if (entry.to == to && entry.from == from) {
+        iconv(entry.cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+        return entry.cd;
+      }
+    }
+    iconv_t cd = iconv_open(to, from);
+    if (cd != kNoConverter) open.push_back({to, from, cd});
+    return cd;
+  }
+};
+
+thread_local Converters converters;
+
 // Converts all of `in` from one charset to another; false when any byte
 // cannot be converted.
 bool Convert(const char* to, const char* from, const char* in, size_t inBytes, std::vector<char>* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
+  iconv_t cd = converters.Get(to, from);
+  if (cd == kNoConverter) {
     SetLastSystemError(errno);
     return false;
   }
@@ -42,7 +72,6 @@ bool Convert(const char* to, const char* from, const char* in, size_t inBytes, s
             iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != static_cast<size_t>(-1);
   if (!ok) SetLastSystemError(errno);
   out->resize(out->size() - outLeft);
-  iconv_close(cd);
   return ok;
 }
 
@@ -53,6 +82,11 @@ bool WideToCodePage(const std::wstring& text, unsigned codePage, std::string* ou
   const char* charset = CharsetOf(codePage);
   if (charset == nullptr) return false;
   if (text.empty()) return true;
+  // Both pages keep ASCII as it is.
+  if (std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0 && c < 0x80; })) {
+    out->assign(text.begin(), text.end());
+    return true;
+  }
   std::vector<char> bytes;
   if (!Convert(charset, "WCHAR_T", reinterpret_cast<const char*>(text.data()),
                text.size() * sizeof(wchar_t), &bytes)) {
@@ -67,6 +101,10 @@ bool CodePageToWide(const std::string& text, unsigned codePage, std::wstring* ou
   const char* charset = CharsetOf(codePage);
   if (charset == nullptr) return false;
   if (text.empty()) return true;
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    out->assign(text.begin(), text.end());
+    return true;
+  }
   std::vector<char> bytes;
   if (!Convert("WCHAR_T", charset, text.data(), text.size(), &bytes)) return false;
   out->assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
