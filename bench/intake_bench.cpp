@@ -33,7 +33,6 @@
 #include <memory>
 #include <random>
 #include <sstream>
-#include <thread>
 #include <string>
 
 #include "core/folders.h"
@@ -188,10 +187,6 @@ void Intake(benchmark::State& state) {
       std::string content = "<!-- " + std::to_string(i) + " -->" + std::string(page.begin(), page.end());
       sim->Post("/messages", nlohmann::json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"confirm", true},
                                             {"content", content}});
-    }
-    if (const char* mark = std::getenv("INTAKE_MARK_TMP")) {
-      std::ofstream(mark) << sim->pid() << "\n";
-      std::this_thread::sleep_for(std::chrono::milliseconds(700));
     }
     exchange::ResetIntakeStageTimes();
     const double clientCpuBefore = OwnCpuMs();
