@@ -7,6 +7,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -47,11 +48,11 @@ int WaitFor(int fd, short events, int timeoutMs) {
   }
 }
 
+// One call instead of reading and writing the flags: a request opens a
+// connection every time.
 bool SetBlocking(int fd, bool blocking) {
-  int flags = fcntl(fd, F_GETFL, 0);
-  if (flags < 0) return false;
-  flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
-  return fcntl(fd, F_SETFL, flags) == 0;
+  int nonBlocking = blocking ? 0 : 1;
+  return ioctl(fd, FIONBIO, &nonBlocking) == 0;
 }
 
 int Fd(const Socket& socket) { return static_cast<int>(socket.handle); }
@@ -106,9 +107,8 @@ std::string NetAddressText(uint32_t ipv4) {
 
 Socket NetConnect(const NetAddress& address, int timeoutMs) {
   if (FaultFires(Syscall::Connect)) return Socket{};
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
   if (fd < 0) return Failed(-1);
-  if (!SetBlocking(fd, false)) return Failed(fd);
   sockaddr_in target = ToSockaddr(address);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof(target)) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return Failed(fd);

@@ -149,6 +149,27 @@ struct ParsedMessage {
   std::mutex use;            // held while `cms` is worked on
 };
 
+// A DER signed message parsed without its certificates, which are taken
+// from the shared table and added back in their order; null when the
+// message does not split (it is then parsed whole).
+CmsPtr ParseWithSharedCertificates(const Bytes& data) {
+  Bytes rest;
+  std::vector<Bytes> certificates;
+  if (!SplitSignedCertificates(data, &rest, &certificates)) return nullptr;
+  CmsPtr cms = ParseCms(rest);
+  for (const Bytes& der : certificates) {
+    X509Ptr certificate = cms ? ParseCertificate(der) : nullptr;
+    // A certificate carried twice cannot be added twice: such a message is
+    // parsed whole, as it came.
+    if (!certificate || CMS_add1_cert(cms.get(), certificate.get()) != 1) {
+      cms.reset();
+      break;
+    }
+  }
+  ERR_clear_error();
+  return cms;
+}
+
 constexpr size_t kParsedMessages = 4;
 std::mutex parsedMessagesLock;
 // Newest first; never destroyed, like the backend's other tables.
@@ -166,7 +187,8 @@ std::shared_ptr<ParsedMessage> Parsed(const Bytes& data) {
   }
   auto entry = std::make_shared<ParsedMessage>();
   entry->bytes = data;
-  entry->cms = ReadCmsAnyFormat(data, &entry->certificate);
+  entry->cms = ParseWithSharedCertificates(data);
+  if (!entry->cms) entry->cms = ReadCmsAnyFormat(data, &entry->certificate);
   std::lock_guard<std::mutex> hold(parsedMessagesLock);
   parsedMessages.push_front(entry);
   if (parsedMessages.size() > kParsedMessages) parsedMessages.pop_back();

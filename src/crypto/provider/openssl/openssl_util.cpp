@@ -21,15 +21,16 @@ namespace {
 
 std::atomic<uint32_t> lastMessageFlags{0};
 
-// Objects parsed so far, newest last, found again by the SHA-256 of their
-// encoding; each entry holds one reference. The tables are never
+// Objects parsed so far, newest last, found again by their encoding (a
+// comparison of a few hundred bytes, cheaper than hashing them); each
+// entry holds one reference. The tables are never
 // destroyed: the library may already be shut down when the process's
 // destructors run.
 template <class T>
 struct ParsedTable {
   struct Entry {
-    Bytes digest;  // SHA-256 of the DER
-    T* object;     // the parsed object
+    Bytes der;  // the encoding parsed
+    T* object;  // the parsed object
   };
   size_t limit;                // entries kept
   std::mutex lock;             // guards entries
@@ -43,12 +44,10 @@ ParsedTable<X509_CRL>& parsedCrls = *new ParsedTable<X509_CRL>{16, {}, {}};
 // added to it.
 template <class T, class Ptr, int (*UpRef)(T*), void (*Free)(T*)>
 Ptr ParseShared(ParsedTable<T>& table, const Bytes& der, Ptr (*parse)(const Bytes&)) {
-  Bytes digest(SHA256_DIGEST_LENGTH);
-  SHA256(der.data(), der.size(), digest.data());
   {
     std::lock_guard<std::mutex> hold(table.lock);
     for (const auto& entry : table.entries) {
-      if (entry.digest == digest && UpRef(entry.object) == 1) return Ptr(entry.object);
+      if (entry.der == der && UpRef(entry.object) == 1) return Ptr(entry.object);
     }
   }
   Ptr object = parse(der);
@@ -58,7 +57,7 @@ Ptr ParseShared(ParsedTable<T>& table, const Bytes& der, Ptr (*parse)(const Byte
     Free(table.entries.front().object);
     table.entries.erase(table.entries.begin());
   }
-  table.entries.push_back({std::move(digest), object.get()});
+  table.entries.push_back({der, object.get()});
   return object;
 }
 

@@ -1,7 +1,7 @@
 // Helpers shared by the OpenSSL backend of the provider layer: owning
 // pointers for the library's objects, DER and time conversions, names and
 // the object identifiers the program uses. Only the files of this folder
-// include it.
+// and the backend's tests include it.
 #pragma once
 
 #include <openssl/asn1.h>
@@ -50,14 +50,20 @@ using CertStackPtr = std::unique_ptr<STACK_OF(X509), CertStackFree>;
 // Parsing; null on failure. The whole input must be used. Parsing a
 // certificate decodes its public key, which is slow in OpenSSL 3, and
 // revocation lists are parsed for every signature checked, so
-// ParseCertificate and ParseCrl share the objects they parsed (by the
-// digest of their encoding) for the life of the process: the object they
+// ParseCertificate and ParseCrl share the objects they parsed (found again
+// by their encoding) for the life of the process: the object they
 // return must not be changed. ParseCertificateCopy returns an object of
 // the caller's own.
 X509Ptr ParseCertificate(const Bytes& der);
 X509Ptr ParseCertificateCopy(const Bytes& der);
 CrlPtr ParseCrl(const Bytes& der);
 CmsPtr ParseCms(const Bytes& der);
+
+// For a DER signed message carrying plain certificates: the same message
+// without its certificates field, and the encodings of the certificates in
+// their order. False, with nothing to use, for any other input (which is
+// then parsed whole). Defined in signed_data.cpp.
+bool SplitSignedCertificates(const Bytes& message, Bytes* withoutCertificates, std::vector<Bytes>* certificates);
 
 // DER of an object through its i2d function; empty on failure.
 template <class T, class EncodeFunction>
