@@ -36,6 +36,41 @@ TEST_F(ProviderTest, StoresHoldCertificatesListsAndContainersOfBothFormats) {
   EXPECT_TRUE(ca.containers.empty());
 }
 
+// Stores are kept between openings; any change to their folder's files
+// must show at the next opening.
+TEST_F(ProviderTest, StoresAreReadAgainAfterTheirFilesChange) {
+  const std::string folder = Store() + "CA/";
+  provider::Store ca;
+  ASSERT_EQ(provider::OpenStore(provider::StoreName::CA, &ca), 0u);
+  ASSERT_EQ(ca.crls.size(), 3u);
+  provider::CrlInfo info;
+  ASSERT_EQ(provider::ReadCrl(ca.crls[0], &info), 0u);
+  EXPECT_EQ(info.issuerName, L"Tessarin Test CA 10");
+
+  // A list added under a new name.
+  std::filesystem::copy_file(folder + "crl-c-ca1.crl", folder + "crl-d-copy.crl");
+  ASSERT_EQ(provider::OpenStore(provider::StoreName::CA, &ca), 0u);
+  EXPECT_EQ(ca.crls.size(), 4u);
+
+  // The first file rewritten in place with another issuer's list.
+  Bytes other = test_support::ReadBytes(folder + "crl-b-ca1-old.pem");
+  test_support::WriteBytes(folder + "crl-a-ca10.pem", other);
+  ASSERT_EQ(provider::OpenStore(provider::StoreName::CA, &ca), 0u);
+  ASSERT_EQ(provider::ReadCrl(ca.crls[0], &info), 0u);
+  EXPECT_EQ(info.issuerName, L"Tessarin Test CA 1");
+
+  // Removed again.
+  std::filesystem::remove(folder + "crl-d-copy.crl");
+  ASSERT_EQ(provider::OpenStore(provider::StoreName::CA, &ca), 0u);
+  EXPECT_EQ(ca.crls.size(), 3u);
+
+  // Another store root is another folder.
+  std::filesystem::create_directories(Scratch() + "other/CA");
+  setenv("TESSARIN_CERTSTORE", (Scratch() + "other").c_str(), 1);
+  ASSERT_EQ(provider::OpenStore(provider::StoreName::CA, &ca), 0u);
+  EXPECT_TRUE(ca.crls.empty());
+}
+
 TEST_F(ProviderTest, MissingStoreFolderFailsWithTheSystemCode) {
   setenv("TESSARIN_CERTSTORE", (Store() + "nowhere").c_str(), 1);
   provider::Store my;
