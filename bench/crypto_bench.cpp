@@ -14,14 +14,12 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/text.h"
@@ -62,9 +60,6 @@ struct Setup {
     setenv("TESSARIN_CERTSTORE", (folder + "/store").c_str(), 1);
     setenv("TMPDIR", (folder + "/log").c_str(), 1);
     storage::SetSettingText("IDC_PASS", L"12345678");
-    // Stores are kept in memory only once their files are two seconds old;
-    // the operations are measured as a running client meets them.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
 
     std::ifstream manifest(folder + "/store/pki/manifest.txt");
     std::string name, iks, rest;

@@ -14,6 +14,8 @@
 // signature) is the server's work, and the two processes take turns on
 // the machine's cores, so the client's own figure is the one measured with
 // the checks off (0); the run with them on (1) shows the whole exchange.
+// The same program measures the bare work of intake as a baseline
+// (intake_reference.cpp), since the machine's speed varies between runs.
 //
 // The simulator runs as a process on free loopback ports with the
 // simulator tests' PKI. The client's folder (and its database) is made

@@ -27,14 +27,13 @@ std::unordered_multimap<std::string, sqlite3_stmt*>& idle =
 
 sqlite3_stmt* TakeIdle(sqlite3* db, const char* text) {
   std::lock_guard<std::mutex> hold(idleLock);
-  auto found = idle.find(text);
-  while (found != idle.end() && found->first == text) {
+  auto [first, last] = idle.equal_range(text);
+  for (auto found = first; found != last; ++found) {
     sqlite3_stmt* statement = found->second;
     if (sqlite3_db_handle(statement) == db) {
       idle.erase(found);
       return statement;
     }
-    ++found;
   }
   return nullptr;
 }
