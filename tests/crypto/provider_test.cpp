@@ -144,6 +144,36 @@ TEST_F(ProviderTest, ContainerOpensWithItsPinOnlyAndIsGoneWithItsFile) {
   EXPECT_EQ(provider::OpenContainer(KeyFile("zero"), 99, &key), provider::kErrorNoSmartCard);
 }
 
+// Opened keys are remembered by the contents of their file: a container
+// rewritten in place under another PIN must be read again, even by a key
+// acquired before the change.
+TEST_F(ProviderTest, ContainerRewrittenUnderAnotherPinIsReadAgain) {
+  const std::string oldPin = core::ToNarrow(L"ключ2024", core::kCodePage1251);
+  provider::Store my;
+  ASSERT_EQ(provider::OpenStore(provider::StoreName::My, &my), 0u);
+  provider::Key key;
+  ASSERT_EQ(provider::AcquireCertificateKey(my, CertDer("zero"), true, &key), 0u);
+  ASSERT_EQ(provider::SetSignaturePin(&key, oldPin), 0u);
+
+  // The same key under the PIN "87654321", its public key kept beside it.
+  ASSERT_TRUE(Run("openssl pkcs8 -topk8 -v2 aes-256-cbc -in " + KeyFile("zero") + " -passin file:" +
+                  PinFile("zero") + " -passout pass:87654321 -out " + Scratch() + "rewrapped.pem"));
+  ASSERT_TRUE(Run("openssl pkey -in " + KeyFile("zero") + " -passin file:" + PinFile("zero") +
+                  " -pubout -out " + Scratch() + "public.pem"));
+  Bytes container = test_support::ReadBytes(Scratch() + "rewrapped.pem");
+  Bytes publicKey = test_support::ReadBytes(Scratch() + "public.pem");
+  container.insert(container.end(), publicKey.begin(), publicKey.end());
+  test_support::WriteBytes(KeyFile("zero"), container);
+
+  EXPECT_EQ(provider::SetSignaturePin(&key, oldPin), provider::kErrorWrongPin);
+  EXPECT_EQ(provider::SetSignaturePin(&key, "87654321"), 0u);
+  ASSERT_EQ(provider::OpenStore(provider::StoreName::My, &my), 0u);
+  provider::Key again;
+  ASSERT_EQ(provider::AcquireCertificateKey(my, CertDer("zero"), true, &again), 0u);
+  EXPECT_TRUE(again.privateKey);  // opened by the new PIN just now
+  EXPECT_EQ(provider::SetSignaturePin(&again, oldPin), provider::kErrorWrongPin);
+}
+
 TEST_F(ProviderTest, CopiesTakeAnotherKeyIdentifierOrKeyAndRejectKeysThatDoNotFit) {
   Bytes copy = CertDer("alpha");
   Bytes wanted(20, 0xAB);

@@ -80,6 +80,7 @@ struct Container {
   std::string path;  // unique container name (the file's full path on Linux)
   std::string name;  // container name as the provider reports it
   Bytes publicKey;   // DER SubjectPublicKeyInfo kept beside the encrypted key
+  Bytes fileDigest;  // SHA-256 of the container file as the store read it (Linux)
 };
 
 // A store as read at opening: its certificates, revocation lists and key

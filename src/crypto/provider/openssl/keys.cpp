@@ -6,7 +6,9 @@
 // Opening the key with the PIN runs the key derivation of PKCS #8, which is
 // slow on purpose; as a smart-card provider remembers an entered PIN, the
 // backend keeps keys it opened for the life of the process, under the
-// digest of the container file, so the next opening is immediate.
+// digest of the container file, so the next opening is immediate. The
+// digest is taken when the store reads the folder; while the folder's
+// watch reports no change, opening a key reads no file (stores.cpp).
 #include <openssl/err.h>
 #include <openssl/opensslv.h>
 #include <openssl/pem.h>
@@ -39,12 +41,6 @@ struct CachedKey {
 // Never destroyed, like the library objects it holds (see openssl_util.cpp).
 std::mutex cacheLock;
 std::vector<CachedKey>& cache = *new std::vector<CachedKey>;  // newest last, guarded by cacheLock
-
-Bytes Sha256(const uint8_t* data, size_t size) {
-  Bytes digest(SHA256_DIGEST_LENGTH);
-  SHA256(data, size, digest.data());
-  return digest;
-}
 
 std::shared_ptr<KeyObject> CachedByFile(const Bytes& fileDigest) {
   std::lock_guard<std::mutex> hold(cacheLock);
@@ -165,25 +161,41 @@ uint32_t AcquireCertificateKey(const Store& my, const Bytes& certDer, bool /*sil
     }
   }
   if (found == nullptr) return kErrorNoSmartCard;
-  Bytes file;
-  if (uint32_t error = ReadContainer(found->path, &file)) return error;
+  // The file is read again unless the folder's watch vouches that it is
+  // still what the store read.
+  Bytes fileDigest = KeptContainerDigest(found->path);
+  if (fileDigest.empty() || fileDigest != found->fileDigest) {
+    Bytes file;
+    if (uint32_t error = ReadContainer(found->path, &file)) return error;
+    fileDigest = Sha256(file);
+  }
   key->uniqueName = found->path;
   key->containerName = found->name;
   key->publicKey = found->publicKey;
-  key->privateKey = CachedByFile(Sha256(file.data(), file.size()));
+  key->privateKey = CachedByFile(fileDigest);
   key->keyError = key->privateKey ? 0 : kErrorWrongPin;
   return 0;
 }
 
 uint32_t SetSignaturePin(Key* key, const std::string& pin) {
+  Bytes pinDigest = Sha256(Bytes(pin.begin(), pin.end()));
+  // A key this PIN opened before, from the file as the watched store
+  // still holds it, needs no reading.
+  Bytes keptDigest = KeptContainerDigest(key->uniqueName);
+  if (!keptDigest.empty()) {
+    if (std::shared_ptr<KeyObject> opened = CachedByPin(keptDigest, pinDigest)) {
+      key->privateKey = std::move(opened);
+      key->keyError = 0;
+      return 0;
+    }
+  }
   Bytes file;
   if (uint32_t error = ReadContainer(key->uniqueName, &file)) {
     key->privateKey.reset();
     key->keyError = error;
     return error;
   }
-  Bytes fileDigest = Sha256(file.data(), file.size());
-  Bytes pinDigest = Sha256(reinterpret_cast<const uint8_t*>(pin.data()), pin.size());
+  Bytes fileDigest = Sha256(file);
   std::shared_ptr<KeyObject> opened = CachedByPin(fileDigest, pinDigest);
   if (!opened) {
     if (uint32_t error = OpenWithPin(file, pin, key->publicKey, &opened)) {
@@ -228,7 +240,7 @@ uint32_t OpenContainer(const std::string& uniqueName, int providerType, Key* key
   std::string fileName = slash == std::string::npos ? uniqueName : uniqueName.substr(slash + 1);
   size_t dot = fileName.rfind('.');
   key->containerName = dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
-  key->privateKey = CachedByFile(Sha256(file.data(), file.size()));
+  key->privateKey = CachedByFile(Sha256(file));
   key->keyError = key->privateKey ? 0 : kErrorWrongPin;
   return 0;
 }

@@ -232,6 +232,12 @@ std::vector<PemBlock> ReadPemBlocks(const Bytes& data) {
   return blocks;
 }
 
+Bytes Sha256(const Bytes& data) {
+  Bytes digest(SHA256_DIGEST_LENGTH);
+  SHA256(data.data(), data.size(), digest.data());
+  return digest;
+}
+
 
 }  // namespace crypto::provider::openssl
 

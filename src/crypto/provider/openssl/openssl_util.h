@@ -122,6 +122,15 @@ struct PemBlock {
 };
 std::vector<PemBlock> ReadPemBlocks(const Bytes& data);
 
+// SHA-256 of bytes; names a key container file's contents.
+Bytes Sha256(const Bytes& data);
+
+// The digest of a container file as the kept reading of "My" holds it,
+// while the folder's watch vouches that nothing in it changed since that
+// reading (stores.cpp); empty when there is no such reading or the file is
+// not in it. A change it notices drops the reading.
+Bytes KeptContainerDigest(const std::string& path);
+
 }  // namespace crypto::provider::openssl
 
 namespace crypto::provider {

@@ -78,7 +78,7 @@ void AddFile(const std::string& folder, const std::string& fileName, const Bytes
   }
   ERR_clear_error();
   if (store->name == StoreName::My && encryptedKey && !publicKey.empty()) {
-    store->containers.push_back({folder + fileName, StemOf(fileName), publicKey});
+    store->containers.push_back({folder + fileName, StemOf(fileName), publicKey, Sha256(data)});
   }
 }
 
@@ -146,6 +146,26 @@ uint32_t OpenStore(StoreName name, Store* store) {
   }
   return 0;
 }
+
+namespace openssl {
+
+Bytes KeptContainerDigest(const std::string& path) {
+  std::lock_guard<std::mutex> hold(readingsLock);
+  StoreReading& kept = ReadingOf(StoreName::My);
+  if (kept.folder.empty()) return {};
+  if (platform::FolderWatchChanged(&kept.watch)) {
+    kept.folder.clear();  // the next opening reads the folder again
+    kept.store = Store();
+    platform::FolderWatchStop(&kept.watch);
+    return {};
+  }
+  for (const Container& container : kept.store.containers) {
+    if (container.path == path) return container.fileDigest;
+  }
+  return {};
+}
+
+}  // namespace openssl
 
 uint32_t FindCertificateByKeyId(const Store& store, const uint8_t* keyId, size_t keyIdSize, Bytes* der) {
   for (const Bytes& candidate : store.certificates) {
