@@ -3,6 +3,8 @@
 #include "exchange/intake.h"
 
 #include <atomic>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -13,6 +15,7 @@
 #include "crypto/cms.h"
 #include "crypto/verify.h"
 #include "exchange/confirmation.h"
+#include "exchange/request_queue.h"
 #include "exchange/reply.h"
 #include "exchange/result_codes.h"
 #include "exchange/session_request.h"
@@ -299,22 +302,42 @@ bool Store(int32_t idm, int64_t dateIn, const serverlink::ExchangeRecord& messag
   return true;
 }
 
-void TakeMessage(int32_t idm, size_t number) {
-  ShowLine(L"Обратывается сообщение - " + std::to_wstring(number));
-  serverlink::ExchangeRecord message;
-  message.flags = kFlagsByIdentifier;
-  message.type = kTypeGetMessage;
-  message.payload = IdmBytes(idm);
-  message.payloadLength = kIdmBytes;
-  ReplyResult result;
-  SendMessageAndGetAnswer(&result, &message);
-  if (result.kind != kReplyRecord) {
+// A message as the server answered the request for it.
+struct FetchedMessage {
+  ReplyResult result;                  // kind kReplyRecord when the message came
+  serverlink::ExchangeRecord message;  // the message, then
+};
+
+FetchedMessage FetchMessage(int32_t idm) {
+  FetchedMessage fetched;
+  fetched.message.flags = kFlagsByIdentifier;
+  fetched.message.type = kTypeGetMessage;
+  fetched.message.payload = IdmBytes(idm);
+  fetched.message.payloadLength = kIdmBytes;
+  SendMessageAndGetAnswer(&fetched.result, &fetched.message);
+  return fetched;
+}
+
+// Asks the helper for a message; the answer is waited for when the message
+// is taken.
+std::future<FetchedMessage> FetchOnHelper(RequestQueue* helper, int32_t idm) {
+  auto promise = std::make_shared<std::promise<FetchedMessage>>();
+  std::future<FetchedMessage> answer = promise->get_future();
+  helper->Post([promise, idm] { promise->set_value(FetchMessage(idm)); });
+  return answer;
+}
+
+// Steps of one message once it has been fetched. Its deletion goes to the
+// helper, after its row has been committed.
+void TakeMessage(int32_t idm, FetchedMessage fetched, RequestQueue* helper) {
+  if (fetched.result.kind != kReplyRecord) {
     ShowLine(L"Ошибка при получении сообщения");
     return;
   }
+  serverlink::ExchangeRecord& message = fetched.message;
   if (AlreadyStored(idm)) {
     ShowLine(L"Сообщение уже есть в базе");
-    DeleteOnServer(idm);
+    helper->Post([idm] { DeleteOnServer(idm); });
     return;
   }
   const int64_t dateIn = platform::UnixNow();
@@ -331,15 +354,28 @@ void TakeMessage(int32_t idm, size_t number) {
   if (!Store(idm, dateIn, message)) return;
   RefreshListAfterStore();
   ShowLine(L"Сообщение получено");
-  DeleteOnServer(idm);
+  helper->Post([idm] { DeleteOnServer(idm); });
 }
 
+// Works through the list in order. While one message is checked and
+// stored, the helper fetches the next and deletes the one before, so the
+// server's work overlaps the client's (request_queue.h).
 int TakeMessages() {
   std::lock_guard<std::mutex> lock(intakeMutex);
   std::vector<uint8_t> list;
   CTS(&list);
   const size_t count = list.size() / kIdmBytes;
-  for (size_t i = 0; i < count; ++i) TakeMessage(IdmAt(list, i), i + 1);
+  {
+    RequestQueue helper;  // its end waits for the last deletion
+    std::future<FetchedMessage> next;
+    if (count > 0) next = FetchOnHelper(&helper, IdmAt(list, 0));
+    for (size_t i = 0; i < count; ++i) {
+      ShowLine(L"Обратывается сообщение - " + std::to_wstring(i + 1));
+      FetchedMessage fetched = next.get();
+      if (i + 1 < count) next = FetchOnHelper(&helper, IdmAt(list, i + 1));
+      TakeMessage(IdmAt(list, i), std::move(fetched), &helper);
+    }
+  }
   if (count > 0) {
     core::SetClientState(core::kStateReady);
     shell::UpdateTrayIcon(true, L"");

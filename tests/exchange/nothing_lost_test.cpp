@@ -1,8 +1,11 @@
 // No document is ever lost or stored twice: a reply whose answer was lost,
 // a client killed while it waited for the answer, a confirmation that could
 // not be sent, a delete that failed, a document that could not be
-// decrypted on arrival.
+// decrypted on arrival, and the same faults in the middle of a list, where
+// the next message is fetched and the last deleted beside the current one.
 #include <gtest/gtest.h>
+
+#include <sqlite3.h>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -17,6 +20,7 @@
 #include "exchange/session.h"
 #include "exchange_fixture.h"
 #include "platform/ui.h"
+#include "storage/database.h"
 #include "storage/settings.h"
 
 namespace exchange_test {
@@ -33,6 +37,32 @@ class NothingLostTest : public ExchangeTest {
 
   json Send(const std::string& content, bool confirm = false) {
     return Inject(json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"confirm", confirm}, {"content", content}});
+  }
+
+  // Documents from alpha, every other one asking for a confirmation; their
+  // identifiers in list order.
+  std::vector<int32_t> SendList(int count) {
+    std::vector<int32_t> idms;
+    for (int i = 0; i < count; ++i) {
+      json sent = Send("<html>Документ " + std::to_string(i) + "</html>", i % 2 == 0);
+      idms.push_back(sent["idm"].get<int32_t>());
+    }
+    return idms;
+  }
+
+  // Each of the documents is in the table exactly once and none waits.
+  void ExpectStoredOnce(const std::vector<int32_t>& idms) {
+    EXPECT_EQ(RowCount(), static_cast<int>(idms.size()));
+    for (int32_t idm : idms) EXPECT_GE(EntryOfIdm(idm).id, 1) << idm;
+    EXPECT_TRUE(Mailbox("beta").empty());
+  }
+
+  // Lets the next `passed` requests of a type through, then arms `fault`
+  // for the one after.
+  void ArmAfter(int type, int passed, json fault) {
+    if (passed > 0) ArmFault(json{{"action", "delay"}, {"type", type}, {"ms", 0}, {"count", passed}});
+    fault["type"] = type;
+    ArmFault(fault);
   }
 
   size_t SentByBeta(int family) const {
@@ -156,6 +186,59 @@ TEST_F(NothingLostTest, FailedDeleteFindsTheDuplicateNextRunAndStoresItOnce) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), L"Сообщение уже есть в базе"), lines.end());
     EXPECT_GE(EntryOfIdm(sent["idm"].get<int32_t>()).id, 1);
   }
+}
+
+TEST_F(NothingLostTest, FailuresInTheMiddleOfAListLoseNothing) {
+  std::vector<int32_t> idms = SendList(6);
+  ArmAfter(41, 2, json{{"action", "drop"}});                // the third fetch
+  ArmAfter(154, 1, json{{"action", "code"}, {"code", 6}});  // the second confirmation
+  ArmAfter(42, 2, json{{"action", "code"}, {"code", 6}});   // the third deletion
+  // The table refuses the second document.
+  const std::string refuse = "CREATE TEMP TRIGGER refuse BEFORE INSERT ON Messages WHEN NEW.idm = " +
+                             std::to_string(idms[1]) + " BEGIN SELECT RAISE(ABORT, 'refused'); END;";
+  ASSERT_EQ(sqlite3_exec(storage::Database(), refuse.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 6);
+  // Stored: 0, 3 and 5. Not stored: 1 (refused by the table), 2 (not
+  // fetched), 4 (not confirmed). The third deletion, of 5, was refused.
+  EXPECT_EQ(RowCount(), 3);
+  EXPECT_EQ(Mailbox("beta").size(), 4u);
+  EXPECT_EQ(Counter("requests.42"), 3) << "only stored documents are deleted";
+  EXPECT_NE(ErrorLog().find("Ошибка сохранения сообщения"), std::string::npos);
+
+  ASSERT_EQ(sqlite3_exec(storage::Database(), "DROP TRIGGER refuse;", nullptr, nullptr, nullptr), SQLITE_OK);
+  ShowWindow();
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 4);
+  ExpectStoredOnce(idms);
+  std::vector<std::wstring> lines = StatusLines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), L"Сообщение уже есть в базе"), lines.end());
+  // One confirmation for each document that asked, the refused one again.
+  EXPECT_EQ(Counter("requests.154") + Counter("requests.54"), 4);
+}
+
+TEST_F(NothingLostTest, ClientKilledInTheMiddleOfAListLosesNothing) {
+  std::vector<int32_t> idms = SendList(8);
+  // The fifth fetch is held back; the client is killed while it waits,
+  // with the fourth document anywhere between fetched and deleted.
+  ArmAfter(41, 4, json{{"action", "delay"}, {"ms", 8000}});
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::string program = test_support::BuiltProgram("tests/exchange/exchange_reply_process");
+    execl(program.c_str(), program.c_str(), this->program.path.c_str(), beta.iksHex.c_str(), "12345678", "intake",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  const bool reached = WaitFor([this] { return Counter("requests.41") >= 5; }, 20000);
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(reached) << "the fifth fetch never reached the server";
+  EXPECT_TRUE(WIFSIGNALED(status)) << "the client ended before it was killed";
+  EXPECT_LT(RowCount(), 5);
+
+  exchange::ResetIntakeStateForTest();
+  exchange::ClientGetMessagesFromServer();
+  ExpectStoredOnce(idms);
 }
 
 TEST_F(NothingLostTest, UndecryptableDocumentIsStoredRefusedAndDecryptedWhenShown) {

@@ -1,9 +1,10 @@
-// A client process for the tests that kill a client in the middle of a
-// reply: it opens the program folder's database, selects the certificate,
-// loads the list and signs the message at position 0, then exits. The test
-// kills it while it waits for the server's answer.
+// A client process for the tests that kill a client in the middle of its
+// work: it opens the program folder's database, selects the certificate,
+// loads the list and signs the message at position 0 (or, with "intake",
+// takes every waiting message), then exits. The test kills it while it
+// waits for the server's answer.
 //
-//   exchange_reply_process PROGRAM_FOLDER IKS_HEX PIN
+//   exchange_reply_process PROGRAM_FOLDER IKS_HEX PIN [intake]
 //
 // The certificate store and the server come from TESSARIN_CERTSTORE and
 // TESSARIN_SERVER.
@@ -20,8 +21,9 @@
 #include "storage/settings.h"
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: exchange_reply_process PROGRAM_FOLDER IKS_HEX PIN\n");
+  const bool intake = argc == 5 && std::string(argv[4]) == "intake";
+  if (argc != 4 && !intake) {
+    std::fprintf(stderr, "usage: exchange_reply_process PROGRAM_FOLDER IKS_HEX PIN [intake]\n");
     return 2;
   }
   const std::string folder = argv[1];
@@ -32,6 +34,10 @@ int main(int argc, char** argv) {
   if (crypto::ListCertificates() <= 0 || !exchange::CheckCert()) return 1;
   exchange::LoadMessagesFromBase();
   if (!exchange::CTS(nullptr)) return 1;
+  if (intake) {
+    std::printf("%d\n", exchange::ClientGetMessagesFromServer());
+    return 0;
+  }
   std::wstring text = exchange::ClientSingAndSendMessage(0, false, 0);
   std::printf("%s\n", core::ToNarrow(text, core::kCodePageUtf8).c_str());
   return 0;
