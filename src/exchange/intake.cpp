@@ -206,9 +206,13 @@ struct Checked {
   int code = 0;                 // 0 not checked, 1 valid, otherwise the refusal code
   bool wantsConfirmation = false;
   bool confirmed = false;
+  std::wstring report;          // the verification's report, for the confirmation
 };
 
-Checked CheckDocument(serverlink::ExchangeRecord* message) {
+// The checks of a document that need nothing but the document itself:
+// decryption, expansion and verification. They run on the helper thread,
+// ahead of the loop; the confirmation is the loop's (ConfirmDelivery).
+Checked OpenDocument(serverlink::ExchangeRecord* message) {
   StageClock clock(Stage::Crypto);
   Checked checked;
   crypto::CertificateEntry own;
@@ -227,10 +231,9 @@ Checked CheckDocument(serverlink::ExchangeRecord* message) {
   }
   int signatures = 0;
   crypto::DataBlock content;
-  std::wstring report;
   uint8_t verdict = crypto::kVerdictNone;
-  const int verified =
-      crypto::VerifyMessageSignature(crypto::MakeBlock(message->payload), &signatures, &content, &report, &verdict);
+  const int verified = crypto::VerifyMessageSignature(crypto::MakeBlock(message->payload), &signatures, &content,
+                                                      &checked.report, &verdict);
   if (verified == 1) {
     checked.code = 1;
   } else if (verified < 0) {
@@ -238,16 +241,18 @@ Checked CheckDocument(serverlink::ExchangeRecord* message) {
   } else {
     checked.code = verdict != crypto::kVerdictNone ? verdict : crypto::kVerdictBadSignature;
   }
-  if (checked.wantsConfirmation && checked.code != 0) {
-    serverlink::ExchangeRecord received;
-    received.flags = serverlink::FlagBits(serverlink::kFlagNumber);
-    received.number = message->number;
-    received.iks = message->iks;
-    received.payload = message->payload;
-    received.payloadLength = message->payloadLength;
-    checked.confirmed = MakeDeliveryConfirmation(received, report);
-  }
   return checked;
+}
+
+bool ConfirmDelivery(const serverlink::ExchangeRecord& message, const std::wstring& report) {
+  StageClock clock(Stage::Crypto);
+  serverlink::ExchangeRecord received;
+  received.flags = serverlink::FlagBits(serverlink::kFlagNumber);
+  received.number = message.number;
+  received.iks = message.iks;
+  received.payload = message.payload;
+  received.payloadLength = message.payloadLength;
+  return MakeDeliveryConfirmation(received, report);
 }
 
 // The automatic refusal of a message that failed its checks. A document
@@ -302,10 +307,14 @@ bool Store(int32_t idm, int64_t dateIn, const serverlink::ExchangeRecord& messag
   return true;
 }
 
-// A message as the server answered the request for it.
+// A message as the server answered the request for it, opened when it is
+// a document.
 struct FetchedMessage {
   ReplyResult result;                  // kind kReplyRecord when the message came
-  serverlink::ExchangeRecord message;  // the message, then
+  serverlink::ExchangeRecord message;  // the message, then (decrypted and expanded when it could be)
+  int arrivalType = 0;                 // its type as it came
+  int64_t dateIn = 0;                  // when it came, seconds since 1970
+  Checked checked;                     // what opening it found
 };
 
 FetchedMessage FetchMessage(int32_t idm) {
@@ -315,6 +324,10 @@ FetchedMessage FetchMessage(int32_t idm) {
   fetched.message.payload = IdmBytes(idm);
   fetched.message.payloadLength = kIdmBytes;
   SendMessageAndGetAnswer(&fetched.result, &fetched.message);
+  if (fetched.result.kind != kReplyRecord) return fetched;
+  fetched.dateIn = platform::UnixNow();
+  fetched.arrivalType = fetched.message.type;
+  if (IsDocumentType(fetched.message.type)) fetched.checked = OpenDocument(&fetched.message);
   return fetched;
 }
 
@@ -334,32 +347,31 @@ void TakeMessage(int32_t idm, FetchedMessage fetched, RequestQueue* helper) {
     ShowLine(L"Ошибка при получении сообщения");
     return;
   }
-  serverlink::ExchangeRecord& message = fetched.message;
   if (AlreadyStored(idm)) {
     ShowLine(L"Сообщение уже есть в базе");
     helper->Post([idm] { DeleteOnServer(idm); });
     return;
   }
-  const int64_t dateIn = platform::UnixNow();
-  const int arrivalType = message.type;
-  Checked checked;
-  if (IsDocumentType(message.type)) checked = CheckDocument(&message);
+  const serverlink::ExchangeRecord& message = fetched.message;
+  Checked& checked = fetched.checked;
+  if (checked.wantsConfirmation && checked.code != 0) checked.confirmed = ConfirmDelivery(message, checked.report);
   if (checked.code > 1) {
-    RefuseAutomatically(message, arrivalType, static_cast<uint8_t>(checked.code));
+    RefuseAutomatically(message, fetched.arrivalType, static_cast<uint8_t>(checked.code));
     checked.wantsConfirmation = false;
   }
   // Without its confirmation the document stays on the server and comes
   // again with the next run.
   if (checked.wantsConfirmation && !checked.confirmed) return;
-  if (!Store(idm, dateIn, message)) return;
+  if (!Store(idm, fetched.dateIn, message)) return;
   RefreshListAfterStore();
   ShowLine(L"Сообщение получено");
   helper->Post([idm] { DeleteOnServer(idm); });
 }
 
-// Works through the list in order. While one message is checked and
-// stored, the helper fetches the next and deletes the one before, so the
-// server's work overlaps the client's (request_queue.h).
+// Works through the list in order. While one message is confirmed and
+// stored, the helper fetches and opens the next and deletes the one
+// before, so that work and the server's overlap the loop's
+// (request_queue.h).
 int TakeMessages() {
   std::lock_guard<std::mutex> lock(intakeMutex);
   std::vector<uint8_t> list;

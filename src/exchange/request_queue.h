@@ -1,8 +1,8 @@
-// A helper thread for the server requests that intake need not wait for.
-// ClientGetMessagesFromServer (intake.cpp) asks for message n + 1 and
-// deletes message n - 1 on it while it checks, confirms and stores message
-// n, so the server's work and the network's run beside the client's
-// cryptography instead of after it.
+// A helper thread for the work that intake need not wait for.
+// ClientGetMessagesFromServer (intake.cpp) fetches and opens message n + 1
+// and deletes message n - 1 on it while it confirms and stores message n,
+// so that work, the server's and the network's run beside the loop's
+// instead of after it.
 //
 // The order that keeps documents safe stays with the caller: a deletion is
 // posted only after its row is committed, and a fetched message that is
