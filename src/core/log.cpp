@@ -76,15 +76,22 @@ bool MakeSubfolder(std::string* parent, const std::string& name, bool descend) {
 void LogWrite(const std::string& text, const char* kind, const char* stem) {
   std::string root = platform::TempFolder() + logRoot + platform::kPathSeparator;
   std::string kindFolder = root + (kind != nullptr ? kind : kLogExcept) + platform::kPathSeparator;
-  platform::CalendarTime now = platform::LocalNow();
+  const platform::CalendarTime now = platform::LocalNow();
   std::string day = Format("%d%02d%02d", now.year, now.month, now.day);
   std::string path = kindFolder + day + platform::kPathSeparator;
   std::string fileName =
       stem != nullptr ? path + stem + ".txt"
                       : path + Format("%02d%02d%02d_%03d.txt", now.hour, now.minute, now.second, now.millisecond);
+  // The line is made before the lock: threads wait for each other only
+  // while a line is written.
+  std::string line = Format("%d.%02d.%02d %02d:%02d:%02d:%03d ", now.year, now.month, now.day, now.hour,
+                            now.minute, now.second, now.millisecond);
+  line.reserve(line.size() + text.size() + 3);
+  line += text;
+  line += " \r\n";
   std::lock_guard<std::mutex> lock(writeMutex);
   const bool reuse = OpenLogServes(fileName);
-  lastLogFile = fileName;
+  if (lastLogFile != fileName) lastLogFile = fileName;
   if (!reuse) {
     platform::FileClose(&openLog);
     // The folders are made only when the file's folder is not there (the
@@ -99,11 +106,6 @@ void LogWrite(const std::string& text, const char* kind, const char* stem) {
     }
     openLogCheckedMs = platform::MonotonicMs();
   }
-  now = platform::LocalNow();
-  std::string line = Format("%d.%02d.%02d %02d:%02d:%02d:%03d ", now.year, now.month, now.day, now.hour,
-                            now.minute, now.second, now.millisecond);
-  line += text;
-  line += " \r\n";
   platform::FileAppend(openLog, line.data(), line.size());
 }
 

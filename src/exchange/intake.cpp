@@ -377,18 +377,17 @@ int TakeMessages() {
   std::vector<uint8_t> list;
   CTS(&list);
   const size_t count = list.size() / kIdmBytes;
-  {
-    RequestQueue helper;  // its end waits for the last deletion
-    std::future<FetchedMessage> next;
-    if (count > 0) next = FetchOnHelper(&helper, IdmAt(list, 0));
-    for (size_t i = 0; i < count; ++i) {
-      ShowLine(L"Обратывается сообщение - " + std::to_wstring(i + 1));
-      FetchedMessage fetched = next.get();
-      if (i + 1 < count) next = FetchOnHelper(&helper, IdmAt(list, i + 1));
-      TakeMessage(IdmAt(list, i), std::move(fetched), &helper);
-    }
-  }
   if (count > 0) {
+    {
+      RequestQueue helper;  // its end waits for the last deletion
+      std::future<FetchedMessage> next = FetchOnHelper(&helper, IdmAt(list, 0));
+      for (size_t i = 0; i < count; ++i) {
+        ShowLine(L"Обратывается сообщение - " + std::to_wstring(i + 1));
+        FetchedMessage fetched = next.get();
+        if (i + 1 < count) next = FetchOnHelper(&helper, IdmAt(list, i + 1));
+        TakeMessage(IdmAt(list, i), std::move(fetched), &helper);
+      }
+    }
     core::SetClientState(core::kStateReady);
     shell::UpdateTrayIcon(true, L"");
   }
