@@ -336,8 +336,25 @@ FetchedMessage FetchMessage(int32_t idm) {
 std::future<FetchedMessage> FetchOnHelper(RequestQueue* helper, int32_t idm) {
   auto promise = std::make_shared<std::promise<FetchedMessage>>();
   std::future<FetchedMessage> answer = promise->get_future();
-  helper->Post([promise, idm] { promise->set_value(FetchMessage(idm)); });
+  helper->Post([promise, idm] {
+    try {
+      promise->set_value(FetchMessage(idm));
+    } catch (...) {
+      promise->set_exception(std::current_exception());  // thrown again where the message is taken
+    }
+  });
   return answer;
+}
+
+// Deletes a stored message on the helper, behind the loop.
+void DeleteOnHelper(RequestQueue* helper, int32_t idm) {
+  helper->Post([idm] {
+    try {
+      DeleteOnServer(idm);
+    } catch (...) {
+      core::LogException("ClientGetMessagesFromServer");
+    }
+  });
 }
 
 // Steps of one message once it has been fetched. Its deletion goes to the
@@ -349,7 +366,7 @@ void TakeMessage(int32_t idm, FetchedMessage fetched, RequestQueue* helper) {
   }
   if (AlreadyStored(idm)) {
     ShowLine(L"Сообщение уже есть в базе");
-    helper->Post([idm] { DeleteOnServer(idm); });
+    DeleteOnHelper(helper, idm);
     return;
   }
   const serverlink::ExchangeRecord& message = fetched.message;
@@ -365,7 +382,7 @@ void TakeMessage(int32_t idm, FetchedMessage fetched, RequestQueue* helper) {
   if (!Store(idm, fetched.dateIn, message)) return;
   RefreshListAfterStore();
   ShowLine(L"Сообщение получено");
-  helper->Post([idm] { DeleteOnServer(idm); });
+  DeleteOnHelper(helper, idm);
 }
 
 // Works through the list in order. While one message is confirmed and
