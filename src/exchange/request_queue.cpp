@@ -1,4 +1,4 @@
-// The helper thread of intake's requests (see request_queue.h).
+// The helper thread of intake (see request_queue.h).
 #include "exchange/request_queue.h"
 
 #include <condition_variable>
