@@ -6,9 +6,9 @@
 // milliseconds per document of each stage: network (every request and
 // answer, the confirmation's included), CMS, SQLite (duplicate check and
 // insert), list refresh. Stages are summed over intake's two threads: the
-// helper fetches the next document and deletes the last one while the
-// main thread works on the current one, so the stages add up to more than
-// the wall time. The processor time the client and the simulator spent
+// helper fetches and opens (decrypts, expands, verifies) the next document
+// and deletes the last one while the main thread confirms and stores the
+// current one, so the stages add up to more than the wall time. The processor time the client and the simulator spent
 // (user and system) shows how much of the wall time is waiting: for the
 // disk's commit and for each other.
 //
