@@ -9,6 +9,7 @@
 //      so that the routing and the content checks see it.
 // Whatever comes in, the handler answers with at least a plain answer or
 // drops the connection, and never reads outside the bytes.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -75,8 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (rest.empty()) rest.resize(16);
     serverlink::Xtea128Crypt(rest.data(), rest.size(), session.key.data(), rest.data(),
                              serverlink::XteaDirection::Encrypt);
-    std::vector<uint8_t> body(session.id.begin(), session.id.end());
-    body.insert(body.end(), rest.begin(), rest.end());
+    std::vector<uint8_t> body(session.id.size() + rest.size());
+    std::copy(session.id.begin(), session.id.end(), body.begin());
+    std::copy(rest.begin(), rest.end(), body.begin() + static_cast<long>(session.id.size()));
     request = Wrap(serverlink::kOperationInSession, body);
   }
   // An exact copy, so that a read past the request is caught.
