@@ -13,7 +13,6 @@
 #include <openssl/opensslv.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
-#include <openssl/sha.h>
 
 #include <algorithm>
 #include <mutex>

@@ -238,7 +238,6 @@ Bytes Sha256(const Bytes& data) {
   return digest;
 }
 
-
 }  // namespace crypto::provider::openssl
 
 namespace crypto::provider {

@@ -39,6 +39,13 @@ StoreReading* readings = new StoreReading[2];  // guarded by readingsLock
 
 StoreReading& ReadingOf(StoreName name) { return readings[name == StoreName::My ? 0 : 1]; }
 
+// Drops a reading, so that the next opening reads the folder again.
+void Forget(StoreReading* kept) {
+  kept->folder.clear();
+  kept->store = Store();
+  platform::FolderWatchStop(&kept->watch);
+}
+
 bool LooksLikePem(const Bytes& data) {
   static const char kMarker[] = "-----BEGIN ";
   return std::search(data.begin(), data.end(), kMarker, kMarker + sizeof kMarker - 1) != data.end();
@@ -115,9 +122,7 @@ uint32_t OpenStore(StoreName name, Store* store) {
   }
   // The watch starts before the reading, so that a change made while the
   // files are read shows at the next opening.
-  kept.folder.clear();
-  kept.store = Store();
-  platform::FolderWatchStop(&kept.watch);
+  Forget(&kept);
   const bool watching = platform::FolderWatchStart(folder, &kept.watch);
 
   std::vector<platform::FolderEntry> entries;
@@ -154,9 +159,7 @@ Bytes KeptContainerDigest(const std::string& path) {
   StoreReading& kept = ReadingOf(StoreName::My);
   if (kept.folder.empty()) return {};
   if (platform::FolderWatchChanged(&kept.watch)) {
-    kept.folder.clear();  // the next opening reads the folder again
-    kept.store = Store();
-    platform::FolderWatchStop(&kept.watch);
+    Forget(&kept);
     return {};
   }
   for (const Container& container : kept.store.containers) {
