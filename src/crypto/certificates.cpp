@@ -328,14 +328,20 @@ int CheckCertCRL(const std::vector<uint8_t>& certificateDer) {
     }
     core::LogInfo(Narrow(certificate.issuerName));
 
-    // The list of exactly the certificate's issuer; the newest of several.
+    // A list of the certificate's issuer (the same name, however encoded)
+    // that its issuer's certificate in "CA" verifies; the newest of several.
+    // A list that does not verify is not used.
     const Bytes* chosen = nullptr;
     provider::CrlInfo chosenInfo;
     for (const Bytes& crl : ca.crls) {
       provider::CrlInfo info;
       if (provider::ReadCrl(crl, &info) != 0) continue;
       core::LogInfo(Narrow(info.issuerName));
-      if (info.issuer != certificate.issuer) continue;
+      if (!provider::CrlIssuerMatches(crl, certificateDer)) continue;
+      if (uint32_t error = provider::VerifyCrlSignature(ca, crl)) {
+        core::LogError("CryptVerifyCertificateSignatureEx", error);
+        continue;
+      }
       if (chosen == nullptr || info.thisUpdate > chosenInfo.thisUpdate) {
         chosen = &crl;
         chosenInfo = info;

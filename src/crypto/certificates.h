@@ -127,7 +127,9 @@ enum CrlResult {
 };
 
 // Checks a DER certificate against the newest list of "CA" whose issuer is
-// exactly the certificate's issuer.
+// the certificate's issuer (compared as names, not as encodings) and whose
+// signature a certificate of that issuer in "CA" verifies. A list that
+// does not verify is not used: without another, the result is kCrlNotFound.
 int CheckCertCRL(const std::vector<uint8_t>& certificateDer);
 
 // CheckCertCRL of the certificate of "My" with that key identifier; -1

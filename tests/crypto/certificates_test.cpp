@@ -205,6 +205,32 @@ TEST_F(CertificatesTest, RevocationResults) {
   EXPECT_NE(log.find("CertCreateCertificateContext"), std::string::npos);
 }
 
+TEST_F(CertificatesTest, ListsAreMatchedByIssuerNameAndUsedOnlyWhenTheirIssuerVerifiesThem) {
+  // The newest list of "CA 1", its issuer written in capitals and as
+  // PrintableString: the same name, so it is the one that counts.
+  const std::string folder = Store() + "CA/";
+  test_support::WriteBytes(folder + "crl-d-ca1.crl",
+                           MakeCrl("ca1", "ca1", {"alpha"}, "/CN=TESSARIN TEST CA 1/O=Tessarin Test/C=BY"));
+  EXPECT_EQ(crypto::CheckCertCRL(CertDer("alpha")), crypto::kCrlRevoked);
+
+  // Under the name of "CA 1" but signed by "CA 2": not used, the list
+  // before it counts.
+  test_support::WriteBytes(folder + "crl-d-ca1.crl", MakeCrl("ca2", "ca1", {"alpha"}));
+  EXPECT_EQ(crypto::CheckCertCRL(CertDer("alpha")), crypto::kCrlCurrent);
+
+  // "CA 2" had no list: a list it signed counts; the same list with its
+  // signature broken, or one signed by "CA 1" under its name, is not used.
+  Bytes own = MakeCrl("ca2", "ca2", {"other"});
+  test_support::WriteBytes(folder + "crl-e-ca2.crl", own);
+  EXPECT_EQ(crypto::CheckCertCRL(CertDer("other")), crypto::kCrlRevoked);
+  own.back() ^= 0x01;
+  test_support::WriteBytes(folder + "crl-e-ca2.crl", own);
+  EXPECT_EQ(crypto::CheckCertCRL(CertDer("other")), crypto::kCrlNotFound);
+  test_support::WriteBytes(folder + "crl-e-ca2.crl", MakeCrl("ca1", "ca2", {}));
+  EXPECT_EQ(crypto::CheckCertCRL(CertDer("other")), crypto::kCrlNotFound);
+  EXPECT_NE(NormalLog().find("Error = CryptVerifyCertificateSignatureEx -2146893818"), std::string::npos);
+}
+
 TEST_F(CertificatesTest, ListExpiresWhenTheClockPassesNextUpdate) {
   // 2041: the current list of "CA 1" is out of date too.
   platform::SetClockShiftForTest(2240611200LL - platform::UnixNow());  // 2041-01-01

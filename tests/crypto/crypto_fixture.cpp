@@ -1,6 +1,9 @@
 // The fixture of the cryptography tests (see crypto_fixture.h).
 #include "crypto_fixture.h"
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -83,6 +86,63 @@ Bytes CryptoTest::SignAt(const std::string& name, int64_t signingTime, const Byt
   Bytes message;
   EXPECT_TRUE(crypto::provider::SignMessage(key, CertDer(name), params, content, &message).ok());
   return message;
+}
+
+Bytes CryptoTest::MakeCrl(const std::string& signer, const std::string& issuer,
+                          const std::vector<std::string>& revoked, const std::string& printableName) const {
+  std::string keyPem = test_support::ReadText(store.path + "pki/" + signer + "/ca.key");
+  BIO* bio = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+  BIO_free(bio);
+  Bytes issuerDer = CertDer(issuer);
+  const unsigned char* cursor = issuerDer.data();
+  X509* issuerCertificate = d2i_X509(nullptr, &cursor, static_cast<long>(issuerDer.size()));
+  X509_NAME* name = X509_NAME_dup(X509_get_subject_name(issuerCertificate));
+  if (!printableName.empty()) {
+    X509_NAME_free(name);
+    name = X509_NAME_new();
+    size_t start = 1;
+    while (start < printableName.size()) {
+      size_t end = std::min(printableName.find('/', start), printableName.size());
+      std::string part = printableName.substr(start, end - start);
+      size_t equals = part.find('=');
+      std::string value = part.substr(equals + 1);
+      X509_NAME_add_entry_by_txt(name, part.substr(0, equals).c_str(), V_ASN1_PRINTABLESTRING,
+                                 reinterpret_cast<const unsigned char*>(value.data()),
+                                 static_cast<int>(value.size()), -1, 0);
+      start = end + 1;
+    }
+  }
+  X509_CRL* crl = X509_CRL_new();
+  X509_CRL_set_version(crl, 1);
+  X509_CRL_set_issuer_name(crl, name);
+  ASN1_TIME* thisUpdate = ASN1_TIME_set(nullptr, platform::UnixNow() - 3600);
+  ASN1_TIME* nextUpdate = ASN1_TIME_set(nullptr, 2240611200LL);  // 2041-01-01
+  X509_CRL_set1_lastUpdate(crl, thisUpdate);
+  X509_CRL_set1_nextUpdate(crl, nextUpdate);
+  for (const std::string& holder : revoked) {
+    Bytes der = CertDer(holder);
+    cursor = der.data();
+    X509* certificate = d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
+    X509_REVOKED* entry = X509_REVOKED_new();
+    X509_REVOKED_set_serialNumber(entry, X509_get_serialNumber(certificate));
+    X509_REVOKED_set_revocationDate(entry, thisUpdate);
+    X509_CRL_add0_revoked(crl, entry);
+    X509_free(certificate);
+  }
+  X509_CRL_sort(crl);
+  EXPECT_GT(X509_CRL_sign(crl, key, EVP_sha256()), 0) << signer;
+  unsigned char* out = nullptr;
+  int size = i2d_X509_CRL(crl, &out);
+  Bytes encoded(out, out + std::max(size, 0));
+  OPENSSL_free(out);
+  ASN1_TIME_free(thisUpdate);
+  ASN1_TIME_free(nextUpdate);
+  X509_CRL_free(crl);
+  X509_NAME_free(name);
+  X509_free(issuerCertificate);
+  EVP_PKEY_free(key);
+  return encoded;
 }
 
 std::string CryptoTest::NormalLog() const {

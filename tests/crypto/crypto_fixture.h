@@ -43,6 +43,15 @@ class CryptoTest : public ::testing::Test {
   // through the provider layer directly.
   Bytes SignAt(const std::string& name, int64_t signingTime, const Bytes& content) const;
 
+  // A current revocation list (this update an hour ago, next update in
+  // 2041) listing the certificates `revoked`, signed with the key of the
+  // PKI's issuer `signer` ("ca1", "ca2", ...). Its issuer name is the
+  // subject of `issuer`'s certificate as encoded there, or, when
+  // `printableName` is given ("/CN=.../O=.../C=..."), that name with every
+  // value a PrintableString.
+  Bytes MakeCrl(const std::string& signer, const std::string& issuer, const std::vector<std::string>& revoked,
+                const std::string& printableName = "") const;
+
   // Everything written to the Normal log so far.
   std::string NormalLog() const;
 

@@ -167,6 +167,21 @@ uint32_t ReadCrl(const Bytes& der, CrlInfo* info);
 // Whether the certificate is listed as revoked in the list.
 uint32_t FindCertificateInCrl(const Bytes& crlDer, const Bytes& certDer, bool* listed);
 
+// Whether the list's issuer is the certificate's issuer, the two compared
+// as names (in the library's canonical form, where the string type of a
+// value, letter case and runs of spaces do not count), not as encodings.
+// False when either does not parse.
+bool CrlIssuerMatches(const Bytes& crlDer, const Bytes& certDer);
+
+// Checks the list's signature against its issuer: a certificate of the
+// store whose subject is the list's issuer (compared as names) and whose
+// key verifies the list. 0 when one does; kErrorNotFound when the store
+// has no certificate of that subject; kErrorBadSignature when none of them
+// verifies it; kErrorBadData when the list does not parse. What a
+// certificate made of a list is kept with the parsed list, so checking the
+// same list again verifies no signature.
+uint32_t VerifyCrlSignature(const Store& store, const Bytes& crlDer);
+
 // Provider contexts --------------------------------------------------------------
 
 // A verify-only context of a provider type. The backend serves every

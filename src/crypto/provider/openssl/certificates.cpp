@@ -1,13 +1,16 @@
 // Certificates, public keys and revocation lists in the OpenSSL backend:
 // reading their fields, the modified copies used to encrypt to a key that a
-// certificate does not carry, and the lookup of a certificate in a list.
-// Called by the code of src/crypto/ through provider.h.
+// certificate does not carry, the lookup of a certificate in a list, and
+// the check of a list's issuer and signature. Called by the code of
+// src/crypto/ through provider.h.
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "crypto/provider/openssl/openssl_util.h"
 
@@ -56,6 +59,41 @@ PkeyPtr KeyFromBits(X509* certificate, const Bytes& bits) {
   PkeyCtxPtr check(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
   if (!check || EVP_PKEY_public_check(check.get()) != 1) return nullptr;
   return key;
+}
+
+// What checking a list's signature with a certificate gave. A list is
+// checked at every signature verified, so the outcome is kept for the
+// parsed list (held by a reference of its own, so that its address names
+// it while it is here) and the certificate's encoding; a list parsed
+// afresh is checked afresh. Never destroyed, like the tables of parsed
+// objects (openssl_util.cpp).
+struct CrlCheck {
+  X509_CRL* crl;      // the parsed list
+  Bytes certificate;  // DER of the certificate checked against
+  bool verified;      // its key verifies the list
+};
+constexpr size_t kCrlChecks = 32;
+std::mutex crlChecksLock;
+std::vector<CrlCheck>& crlChecks = *new std::vector<CrlCheck>;  // newest last, guarded by crlChecksLock
+
+bool CrlVerifiedBy(X509_CRL* crl, const Bytes& certDer, X509* certificate) {
+  {
+    std::lock_guard<std::mutex> hold(crlChecksLock);
+    for (const CrlCheck& check : crlChecks) {
+      if (check.crl == crl && check.certificate == certDer) return check.verified;
+    }
+  }
+  EVP_PKEY* key = X509_get0_pubkey(certificate);
+  bool verified = key != nullptr && X509_CRL_verify(crl, key) == 1;
+  ERR_clear_error();
+  if (X509_CRL_up_ref(crl) != 1) return verified;
+  std::lock_guard<std::mutex> hold(crlChecksLock);
+  if (crlChecks.size() >= kCrlChecks) {
+    X509_CRL_free(crlChecks.front().crl);
+    crlChecks.erase(crlChecks.begin());
+  }
+  crlChecks.push_back({crl, certDer, verified});
+  return verified;
 }
 
 }  // namespace
@@ -223,6 +261,36 @@ uint32_t FindCertificateInCrl(const Bytes& crlDer, const Bytes& certDer, bool* l
   *listed = X509_CRL_get0_by_cert(crl.get(), &entry, certificate.get()) == 1;
   ERR_clear_error();
   return 0;
+}
+
+bool CrlIssuerMatches(const Bytes& crlDer, const Bytes& certDer) {
+  CrlPtr crl = ParseCrl(crlDer);
+  X509Ptr certificate = ParseCertificate(certDer);
+  bool same = crl && certificate &&
+              X509_NAME_cmp(X509_CRL_get_issuer(crl.get()), X509_get_issuer_name(certificate.get())) == 0;
+  ERR_clear_error();
+  return same;
+}
+
+uint32_t VerifyCrlSignature(const Store& store, const Bytes& crlDer) {
+  CrlPtr crl = ParseCrl(crlDer);
+  if (!crl) {
+    ERR_clear_error();
+    return kErrorBadData;
+  }
+  const X509_NAME* issuer = X509_CRL_get_issuer(crl.get());
+  uint32_t result = kErrorNotFound;
+  for (const Bytes& candidate : store.certificates) {
+    X509Ptr certificate = ParseCertificate(candidate);
+    if (!certificate || X509_NAME_cmp(X509_get_subject_name(certificate.get()), issuer) != 0) continue;
+    if (CrlVerifiedBy(crl.get(), candidate, certificate.get())) {
+      result = 0;
+      break;
+    }
+    result = kErrorBadSignature;
+  }
+  ERR_clear_error();
+  return result;
 }
 
 }  // namespace crypto::provider
