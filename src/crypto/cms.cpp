@@ -83,6 +83,7 @@ uint32_t SignMessage(const DataBlock& content, const KeyId& ownKeyId, DataBlock*
     provider::Key key;
     bool keyHeld = false;
     bool pinSet = false;
+    uint32_t pinRefused = 0;  // why the provider did not take the PIN; 0 when it did or none was given
     if (uint32_t error = provider::AcquireCertificateKey(my, certificate, true, &key)) {
       core::LogError("HCRYPTPROV_OR_NCRYPT_KEY_HANDLE", error);
       if (error != kErrorInvalidFunction) return error;
@@ -92,6 +93,7 @@ uint32_t SignMessage(const DataBlock& content, const KeyId& ownKeyId, DataBlock*
       if (pinFlag && !StoredPin().empty()) {
         if (uint32_t error = provider::SetSignaturePin(&key, StoredPin())) {
           core::LogError("CryptSetProvParam-PP_SIGNATURE_PIN", error);
+          pinRefused = error;
         } else {
           pinSet = true;
           core::LogInfo("PIN-Ok");
@@ -106,6 +108,10 @@ uint32_t SignMessage(const DataBlock& content, const KeyId& ownKeyId, DataBlock*
       }
     }
 
+    // A PIN the provider did not take ends a further signature: acquiring
+    // the key again would hand out the key that an earlier right PIN left
+    // open, as if this one had been accepted.
+    if (pinRefused != 0 && alreadySigned) return pinRefused;
     if (!pinSet && alreadySigned) {
       provider::Key asked;
       if (uint32_t error = provider::AcquireCertificateKey(my, certificate, false, &asked)) {

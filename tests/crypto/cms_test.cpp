@@ -109,6 +109,17 @@ TEST_F(CmsTest, SigningFailures) {
   EXPECT_NE(NormalLog().find("Error = Getting signed BLOB size failed"), std::string::npos);
   EXPECT_EQ(out.count, 0u);
 
+  // Beta's key opened with the right PIN earlier in the process does not
+  // make good a refused PIN when co-signing either.
+  storage::SetSettingText("IDC_PASS", L"12345678");
+  crypto::DataBlock once;
+  ASSERT_EQ(crypto::SignMessage(Block("x"), Id("alpha"), &once, true), 0u);
+  ASSERT_EQ(crypto::SignMessage(once, Id("beta"), &out, true), 0u);
+  storage::SetSettingText("IDC_PASS", L"00000000");
+  crypto::DataBlock refused;
+  EXPECT_EQ(crypto::SignMessage(once, Id("beta"), &refused, true), provider::kErrorWrongPin);
+  EXPECT_EQ(refused.count, 0u);
+
   storage::SetSettingText("IDC_PASS", L"12345678");
   RemoveKey("beta");
   EXPECT_EQ(crypto::SignMessage(Block("x"), Id("beta"), &out, true), provider::kErrorNoSmartCard);
