@@ -101,6 +101,13 @@ TEST_F(ExchangeCipherTest, ToolEnciphersAndDeciphers) {
   EXPECT_EQ(test_support::ReadText(Scratch() + "answer.enc"), plain);
   ASSERT_TRUE(Run(tool + " exchange decrypt --iks " + iks + " " + Scratch() + "answer.xml " + Scratch() + "back.xml"));
   EXPECT_FALSE(Run(tool + " exchange decrypt --iks 1234 " + Scratch() + "answer.xml " + Scratch() + "x.xml"));
+
+  // The answer writer's form of the key, the first 32 digits, gives the same.
+  const std::string files = " " + Scratch() + "answer.xml " + Scratch() + "answer32.enc";
+  EXPECT_EQ(test_support::RunTool("exchange encrypt --iks " + iks.substr(0, 32) + files).exitCode, 0);
+  EXPECT_EQ(test_support::ReadBytes(Scratch() + "answer32.enc"), Enciphered(Bytes(plain.begin(), plain.end())));
+  EXPECT_EQ(test_support::RunTool("exchange decrypt --iks " + iks.substr(0, 33) + files).exitCode, 2);
+  EXPECT_NE(test_support::RunTool("--help").output.find("--iks HEX40|HEX32"), std::string::npos);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// tsr-tool exchange encrypt|decrypt --iks HEX40 IN OUT: the cipher of the
-// exchange-folder files, for the integrators of an accounting system. The
-// key comes from the first 16 bytes of the certificate's key identifier
-// (IKS); RC4 keeps the length, so both directions are the same operation,
-// named apart for clarity of scripts.
+// tsr-tool exchange encrypt|decrypt --iks HEX40|HEX32 IN OUT: the cipher of
+// the exchange-folder files, for the integrators of an accounting system.
+// The key comes from the first 16 bytes of the certificate's key identifier
+// (IKS), given whole (40 digits) or as those 16 bytes (the first 32
+// digits, the form the answer writer takes); RC4 keeps the length, so both
+// directions are the same operation, named apart for clarity of scripts.
 #include <array>
 #include <cstdio>
 
@@ -17,7 +18,9 @@ int RunExchange(const Command& self, const std::vector<std::string>& args) {
   const std::string& mode = args[0];
   if (mode != "encrypt" && mode != "decrypt") return UsageError(self, "unknown mode '" + mode + "'");
   if (args[1] != "--iks") return UsageError(self, "expected --iks");
-  if (!core::IsHexText(args[2], 40)) return UsageError(self, "the IKS must be exactly 40 hexadecimal digits");
+  if (!core::IsHexText(args[2], 40) && !core::IsHexText(args[2], 2 * crypto::kExchangeKeySize)) {
+    return UsageError(self, "the IKS must be 40 hexadecimal digits, or its first 32");
+  }
   std::vector<uint8_t> iks = core::HexDecode(args[2]);
   std::vector<uint8_t> data;
   if (!ReadInput(args[3], &data)) return kExitFailure;

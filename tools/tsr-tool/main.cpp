@@ -25,9 +25,9 @@ const Command kCommands[] = {
      RunFrame},
     {"settings", "list|get NAME|set NAME VALUE --folder DIR",
      "read or change the settings of the client in DIR (not while it runs)", RunSettings},
-    {"exchange", "encrypt|decrypt --iks HEX40 IN OUT",
+    {"exchange", "encrypt|decrypt --iks HEX40|HEX32 IN OUT",
      "encipher or decipher an exchange-folder file with the key of the certificate whose key "
-     "identifier is HEX40",
+     "identifier is HEX40; HEX32, its first 32 digits, gives the same key",
      RunExchange},
 };
 
