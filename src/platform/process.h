@@ -9,6 +9,15 @@ namespace platform {
 
 int CurrentProcessId();
 
+// Makes a write to a pipe or socket whose reader has gone fail with an error
+// instead of ending the process (SIGPIPE ignored on Linux). Called first
+// thing by the client and the updater: a closed console must not kill them.
+void IgnoreBrokenPipes();
+
+// Every program started by the functions below (the updater, the client, a
+// viewer, an editor) begins with no signal blocked and every signal at its
+// default action, whatever this process blocks or ignores.
+
 // Starts a program detached from this one (its own session on Linux), so
 // that it outlives the caller. False when it could not be started.
 bool ProcessStart(const std::string& executable, const std::vector<std::string>& arguments);

@@ -140,6 +140,7 @@ std::optional<int> CreateMainWindow() {
 }
 
 int RunClient() {
+  platform::IgnoreBrokenPipes();
   platform::ui::InstallSignalHandlers();
   if (std::optional<int> code = AppInit(platform::ExecutablePath())) return *code;
   if (std::optional<int> code = CreateMainWindow()) return *code;

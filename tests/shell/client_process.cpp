@@ -30,8 +30,15 @@ void ClientProcess::Start(const std::string& folder, const std::string& temp,
     dup2(pipeEnds[0], 0);
     close(pipeEnds[0]);
     close(pipeEnds[1]);
-    FILE* out = freopen(output.c_str(), "w", stdout);
-    dup2(fileno(out), 2);
+    int closed[2];
+    if (closedOutput && pipe(closed) == 0) {
+      close(closed[0]);
+      dup2(closed[1], 1);
+      dup2(closed[1], 2);
+    } else {
+      FILE* out = freopen(output.c_str(), "w", stdout);
+      dup2(fileno(out), 2);
+    }
     std::string program = folder + "Tessarin";
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);

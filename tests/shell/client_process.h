@@ -15,6 +15,7 @@ struct ClientProcess {
   pid_t pid = -1;
   int input = -1;       // write end of its stdin
   std::string output;   // file that receives its stdout and stderr
+  bool closedOutput = false;  // stdout and stderr a pipe nobody reads instead
 
   // Starts folder + "Tessarin" with TMPDIR=temp and the extra variables.
   void Start(const std::string& folder, const std::string& temp,

@@ -140,4 +140,13 @@ TEST_F(ClientProcessTest, AMissingUpdaterEndsWithCodeOneAndTheSupportMessage) {
   EXPECT_THAT(client.Console(), ::testing::HasSubstr("Обратитесь в службу технической поддержки."));
 }
 
+TEST_F(ClientProcessTest, AConsoleThatNobodyReadsDoesNotEndTheClient) {
+  ClientProcess client;
+  client.closedOutput = true;
+  client.Start(folder.path, temp.path);
+  client.Type("what");  // an unknown command prints the help
+  client.Type("exit");
+  EXPECT_EQ(client.Wait(), 0);
+}
+
 }  // namespace

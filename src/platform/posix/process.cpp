@@ -1,5 +1,7 @@
-// Processes on Linux: starting detached programs with posix_spawn, the
-// SIGUSR1 hand-over to a running client, and opening documents.
+// Processes on Linux: starting programs with posix_spawn (with a clean
+// signal state), ignoring SIGPIPE, the SIGUSR1 hand-over to a running
+// client, and opening documents. Called by the client, the updater and the
+// document viewer.
 #include "platform/process.h"
 
 #include <signal.h>
@@ -29,10 +31,19 @@ bool Spawn(const std::string& executable, const std::vector<std::string>& argume
 
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  if (detach) {
-    // A session of its own, so that it outlives us and our terminal.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  }
+  // The client blocks SIGINT, SIGTERM and SIGUSR1 for its signal thread and
+  // ignores SIGPIPE; a child would inherit both and could then be neither
+  // stopped nor told that its reader went away.
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  sigset_t all;
+  sigfillset(&all);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  // A session of its own, so that it outlives us and our terminal.
+  if (detach) flags |= POSIX_SPAWN_SETSID;
+  posix_spawnattr_setflags(&attributes, flags);
   pid_t pid = 0;
   int error = searchPath ? posix_spawnp(&pid, executable.c_str(), nullptr, &attributes, argv.data(), environ)
                          : posix_spawn(&pid, executable.c_str(), nullptr, &attributes, argv.data(), environ);
@@ -59,6 +70,8 @@ bool CommandExists(const char* name) {
 }  // namespace
 
 int CurrentProcessId() { return static_cast<int>(getpid()); }
+
+void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 bool ProcessStart(const std::string& executable, const std::vector<std::string>& arguments) {
   return Spawn(executable, arguments, true, false, nullptr);
