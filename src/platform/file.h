@@ -57,6 +57,9 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t count);
 bool FileMove(const std::string& from, const std::string& to);
 bool FileCopy(const std::string& from, const std::string& to, bool overwrite);
 bool FileDelete(const std::string& path);
+// Gives `to` the permission bits of `from` (on Linux its mode, so that a
+// file put in place of an executable can be run as the old one could).
+bool FileCopyMode(const std::string& from, const std::string& to);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 

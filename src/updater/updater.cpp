@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/instance_lock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui.h"
@@ -16,6 +17,25 @@ namespace {
 constexpr char kVersion[] = "1.1.3-MT";
 constexpr int kStartChecks = 6;         // attempts 0..5
 constexpr int kStartCheckStepMs = 200;  // attempt n waits n * 200 ms
+constexpr int kEndChecks = 30;          // the old client gets 3 s to end
+constexpr int kEndCheckStepMs = 100;
+
+// The client starts the updater and ends at once, and its instance lock
+// goes with it. Files rotated under a client that still runs would meet a
+// new client that finds the lock taken and ends as a second instance, so
+// the rotation waits for the lock, but not for ever.
+void WaitForClientEnd(const std::string& folder) {
+  if (!platform::InstanceLockHeld(folder)) return;
+  core::LogInfo("Wait Tessarin end");
+  for (int check = 0; check < kEndChecks; ++check) {
+    platform::SleepMs(kEndCheckStepMs);
+    if (!platform::InstanceLockHeld(folder)) {
+      core::LogInfo("Tessarin end - Ok");
+      return;
+    }
+  }
+  core::LogError("Tessarin still runs", 0);
+}
 
 bool StartClient(const ClientFiles& files) {
   if (platform::ProcessStart(files.executable, {})) return true;
@@ -53,27 +73,36 @@ ClientFiles ClientFilesIn(const std::string& folder) {
 bool RunUpdate(const std::string& folder) {
   ClientFiles files = ClientFilesIn(folder);
   core::LogInfo(files.stem);
+  WaitForClientEnd(folder);
 
   // Results are not examined: whatever is missing is simply not moved.
   platform::FileMove(files.previous, files.secondPrevious);
   platform::FileMove(files.executable, files.previous);
   platform::FileMove(files.update, files.executable);
+  // The downloaded file was written as plain data; it takes the permissions
+  // of the executable it replaces, so that it can be run as that one was.
+  platform::FileCopyMode(files.previous, files.executable);
 
   // A marker left by an earlier run must not count as this start.
   platform::FileDelete(files.startMarker);
 
-  if (!StartClient(files)) return false;
-  if (ClientStarted(files)) return true;
-
-  const char failure[] = "Tesarin can't start. state not found.";
-  core::LogWrite(failure, core::kLogNormal, core::RunStamp().c_str());
-  core::LogWrite(failure, core::kLogError, core::RunStamp().c_str());
+  // A new client that cannot even be started fails like one that writes
+  // no marker: the program folder must keep a client that runs.
+  if (StartClient(files)) {
+    if (ClientStarted(files)) return true;
+    const char failure[] = "Tesarin can't start. state not found.";
+    core::LogWrite(failure, core::kLogNormal, core::RunStamp().c_str());
+    core::LogWrite(failure, core::kLogError, core::RunStamp().c_str());
+  }
   platform::FileMove(files.previous, files.executable);
   StartClient(files);
   return false;
 }
 
 int RunUpdater() {
+  // Started from a console, the updater shares it; one that has closed
+  // must not end it halfway through the rotation.
+  platform::IgnoreBrokenPipes();
   platform::CalendarTime start = platform::LocalNow();
   core::SetLogRoot("TSR_Update");
   core::SetRunStamp(core::MakeRunStamp(start.hour, start.minute, start.second, start.millisecond));

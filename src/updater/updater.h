@@ -1,11 +1,13 @@
 // TSR_Update: the companion program that puts a downloaded client in place.
 //
 // The client writes the new executable as "Tessarin.upd" beside itself,
-// starts TSR_Update without arguments and ends. The updater keeps the two
-// previous executables ("Tessarin.old", "Tessarin.old.old"), moves the new
-// one in, starts it and waits about three seconds for the start marker
-// "state.txt" that every client writes early in its start. Without the
-// marker it puts the previous executable back and starts that instead.
+// starts TSR_Update without arguments and ends. The updater waits (three
+// seconds at most) for that client to let go of its instance lock, keeps the
+// two previous executables ("Tessarin.old", "Tessarin.old.old"), moves the
+// new one in with the permissions of the one it replaces, starts it and
+// waits about three seconds for the start marker "state.txt" that every
+// client writes early in its start. When the new client cannot be started
+// or writes no marker, the previous executable is put back and started.
 #pragma once
 
 #include <string>

@@ -3,12 +3,15 @@
 #include "updater/updater.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include "core/log.h"
+#include "platform/instance_lock.h"
 #include "test_support.h"
 
 namespace {
@@ -42,6 +45,7 @@ class UpdaterTest : public ::testing::Test {
     core::SetRunStamp("120000_000");
   }
   std::string Log() {
+    if (!fs::exists(logs.folder.path + "TSR_Update/Normal")) return "";  // nothing written yet
     for (const std::string& file : test_support::ListTree(logs.folder.path + "TSR_Update/Normal")) {
       if (file.back() != '/') return ReadText(logs.folder.path + "TSR_Update/Normal/" + file);
     }
@@ -96,6 +100,86 @@ TEST_F(UpdaterTest, AClientThatCannotBeStartedIsLogged) {
   // No client at all: nothing to move, nothing to start.
   EXPECT_FALSE(updater::RunUpdate(dir.path));
   EXPECT_NE(Log().find("Error = Can't start Tessarin 2 = 2"), std::string::npos);
+}
+
+TEST_F(UpdaterTest, ANewClientThatIsNoProgramIsReplacedByThePreviousOne) {
+  PutClient(dir.path + "Tessarin", "current", true);
+  WriteText(dir.path + "Tessarin.upd", "not a program\n");
+  EXPECT_FALSE(updater::RunUpdate(dir.path));
+  EXPECT_EQ(WaitForRun(dir.path, 1), "current\n");
+  EXPECT_NE(ReadText(dir.path + "Tessarin").find("echo current"), std::string::npos);
+  EXPECT_NE(Log().find("Error = Can't start Tessarin"), std::string::npos);
+}
+
+TEST_F(UpdaterTest, TheNewExecutableTakesThePermissionsOfTheOneItReplaces) {
+  const fs::perms mode = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec;
+  PutClient(dir.path + "Tessarin", "current", true);
+  fs::permissions(dir.path + "Tessarin", mode);
+  PutClient(dir.path + "Tessarin.upd", "new", true);
+  // Written by the client as plain data.
+  fs::permissions(dir.path + "Tessarin.upd", fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_TRUE(updater::RunUpdate(dir.path));
+  EXPECT_EQ(WaitForRun(dir.path, 1), "new\n");
+  EXPECT_EQ(fs::status(dir.path + "Tessarin").permissions(), mode);
+}
+
+TEST_F(UpdaterTest, TheFilesAreRotatedOnlyOnceTheOldClientHasLetGoOfItsLock) {
+  PutClient(dir.path + "Tessarin", "current", true);
+  PutClient(dir.path + "Tessarin.upd", "new", true);
+  // The old client, still ending: it holds the lock until the pipe closes.
+  int ready[2];
+  int release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  pid_t old = fork();
+  if (old == 0) {
+    close(ready[0]);
+    close(release[1]);
+    char held = platform::AcquireInstanceLock(dir.path) == platform::InstanceLock::Acquired;
+    if (write(ready[1], &held, 1) == 1) held = static_cast<char>(read(release[0], &held, 1));
+    _exit(0);
+  }
+  close(ready[1]);
+  close(release[0]);
+  char held = 0;
+  ASSERT_EQ(read(ready[0], &held, 1), 1);
+  ASSERT_TRUE(held);
+
+  bool started = false;
+  std::thread update([&] { started = updater::RunUpdate(dir.path); });
+  bool waiting = false;
+  for (int i = 0; i < 200 && !waiting; ++i) {
+    waiting = Log().find("Wait Tessarin end") != std::string::npos;
+    if (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(waiting);
+  EXPECT_TRUE(fs::exists(dir.path + "Tessarin.upd"));  // nothing moved yet
+  close(release[1]);
+  waitpid(old, nullptr, 0);
+  update.join();
+  close(ready[0]);
+  EXPECT_TRUE(started);
+  EXPECT_EQ(WaitForRun(dir.path, 1), "new\n");
+  EXPECT_NE(Log().find("Tessarin end - Ok"), std::string::npos);
+}
+
+TEST(Updater, AClosedConsoleDoesNotEndTheUpdater) {
+  // The log cannot be made, so the writer complains on stderr, which is a
+  // pipe nobody reads any more. Own folder: the test's, which holds no
+  // client, so there is nothing to move or start.
+  test_support::ScopedLogFolder logs;
+  pid_t child = fork();
+  if (child == 0) {
+    setenv("TMPDIR", (logs.folder.path + "missing/").c_str(), 1);
+    int ends[2];
+    if (pipe(ends) != 0) _exit(3);
+    close(ends[0]);
+    dup2(ends[1], 2);
+    _exit(updater::RunUpdater());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 }  // namespace

@@ -217,6 +217,12 @@ bool FileDelete(const std::string& path) {
   return true;
 }
 
+bool FileCopyMode(const std::string& from, const std::string& to) {
+  struct stat st;
+  if (stat(from.c_str(), &st) != 0 || chmod(to.c_str(), st.st_mode & 07777) != 0) return Fail();
+  return true;
+}
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
