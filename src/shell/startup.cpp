@@ -53,8 +53,10 @@ bool EnableWebInterface(int mode) {
     return false;
   }
   platform::FileClose(&file);
-  // The web listener thread starts here once the web interface exists.
-  return true;
+  // The web listener belongs to the web interface, which this build does
+  // not have yet: without a listener the switch cannot be on.
+  core::LogError("EnableWebInterface: no web listener in this build", 0);
+  return false;
 }
 
 void ShowSupportMessage(const std::wstring& text) {

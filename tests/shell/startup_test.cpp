@@ -69,4 +69,12 @@ TEST_F(StartupTest, ADatabaseThatCannotBeOpenedEndsWithCodeOne) {
   EXPECT_EQ(shell::AppInit(dir.path + "Tessarin"), shell::kExitFailure);
 }
 
+TEST_F(StartupTest, TheWebMarkerSwitchesNothingOnWhileThereIsNoListener) {
+  PutUpdater(100001);
+  WriteText(dir.path + "interface.web", "");
+  ASSERT_EQ(shell::AppInit(dir.path + "Tessarin"), std::nullopt);
+  EXPECT_FALSE(shell::WebInterfaceOn());
+  EXPECT_FALSE(shell::EnableWebInterface(2));
+}
+
 }  // namespace
