@@ -82,6 +82,11 @@ TrayState Tray();
 // A second client's hand-over arrives here as 0x203.
 void SetTrayHandler(std::function<void(int code)> handler);
 
+// A second client's hand-over (SIGUSR1 on Linux): the user has just
+// started the program, so it counts as user input, and the tray handler
+// runs with 0x203 on the user-interface thread.
+void ReceiveHandOver();
+
 // Message boxes -------------------------------------------------------------
 
 enum class Buttons {

@@ -127,6 +127,18 @@ TEST_F(WorkTest, TheWindowHidesAfterAMinuteWithoutInput) {
   EXPECT_FALSE(ui::TimerRunning(shell::kTimerUser));
 }
 
+TEST_F(WorkTest, TheWindowShownByASecondStartDoesNotHideAtTheNextCheck) {
+  ui::SetTrayHandler(&shell::OnTrayNotify);
+  ui::NoteUserInput();
+  platform::SetClockShiftForTest(3600);  // an hour without input, hidden
+  ui::ReceiveHandOver();
+  ui::RunPostedForTest();
+  ASSERT_TRUE(ui::MainWindowVisible());
+  platform::SetClockShiftForTest(3610);
+  ui::FireTimerForTest(shell::kTimerUser);
+  EXPECT_TRUE(ui::MainWindowVisible());
+}
+
 TEST_F(WorkTest, TheExchangeButtonRetriesAfterARevocationProblemButNotWithAnInvalidCertificate) {
   storage::SetSettingText("IDC_EMAIL", L"org@example.by");
   core::SetClientState(core::kStateCrlProblem);

@@ -234,6 +234,21 @@ void SetTrayHandler(std::function<void(int code)> handler) {
   b.trayHandler = std::move(handler);
 }
 
+void ReceiveHandOver() {
+  // The window it shows must not hide at the next check of the user's
+  // input just because the user had typed nothing for a minute before.
+  NoteUserInput();
+  Post([]() {
+    std::function<void(int)> handler;
+    {
+      Backend& b = State();
+      std::lock_guard<std::mutex> lock(b.mutex);
+      handler = b.trayHandler;
+    }
+    if (handler) handler(0x203);
+  });
+}
+
 Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons buttons) {
   std::wstring line = Stamp();
   if (!caption.empty()) line += L"[" + caption + L"] ";
@@ -318,15 +333,7 @@ void InstallSignalHandlers() {
       int signal = 0;
       if (sigwait(&signals, &signal) != 0) continue;
       if (signal == SIGUSR1) {
-        Post([]() {
-          std::function<void(int)> handler;
-          {
-            Backend& b = State();
-            std::lock_guard<std::mutex> lock(b.mutex);
-            handler = b.trayHandler;
-          }
-          if (handler) handler(0x203);
-        });
+        ReceiveHandOver();
       } else {
         PostQuit(0);
       }
