@@ -54,8 +54,11 @@ bool StartWork() {
   core::SetClientState(core::kStateReady);
   autoExchange = false;
   // The store may have changed since the last start of work (a key medium
-  // put in, a certificate installed): the list is read afresh.
+  // put in, a certificate installed): the list is read afresh. An index
+  // into the old list may name another certificate in the new one, or none,
+  // so the selection starts afresh too and CheckCert selects by "IDC_CERT".
   crypto::ListCertificates();
+  crypto::SelectCertificate(-1);
   bool ok = exchange::CheckCert();
   platform::ui::KillTimer(kTimerService);
   platform::ui::KillTimer(kTimerClient);

@@ -14,6 +14,7 @@
 
 #include "core/client_state.h"
 #include "core/folders.h"
+#include "crypto/certificates.h"
 #include "exchange/session.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
@@ -160,6 +161,30 @@ TEST_F(WorkTest, WithoutACertificateStartWorkFailsAndShowsTheButtonDisabled) {
   EXPECT_FALSE(ui::Controls().listVisible);
   EXPECT_FALSE(ui::Controls().buttonVisible);
   EXPECT_FALSE(ui::TimerRunning(shell::kTimerService));
+}
+
+TEST_F(WorkTest, ACertificateThatLeftTheStoreLeavesNoneSelected) {
+  test_support::TempFolder store;
+  std::filesystem::copy(std::string(AIS_SIM_TEST_PKI), store.path, std::filesystem::copy_options::recursive);
+  setenv("TESSARIN_CERTSTORE", store.path.c_str(), 1);
+  ASSERT_GT(crypto::ListCertificates(), 1);
+  // An earlier start of work selected beta; then its files left the store.
+  int beta = -1;
+  crypto::CertificateEntry entry;
+  for (int i = 0; i < crypto::CertificateCount(); ++i) {
+    if (crypto::GetCertificateEntry(i, &entry) && entry.subjectName.find(L"Бета") != std::wstring::npos) beta = i;
+  }
+  ASSERT_GE(beta, 0);
+  ASSERT_TRUE(crypto::GetCertificateEntry(beta, &entry));
+  crypto::SelectCertificate(beta);
+  storage::SetSettingText("IDC_CERT", entry.keyIdText);
+  for (const char* file : {"beta.cer", "beta.pem", "beta.key"}) std::filesystem::remove(store.path + "My/" + file);
+
+  EXPECT_FALSE(shell::StartWork());
+  EXPECT_EQ(crypto::SelectedCertificate(), -1);
+  EXPECT_FALSE(ui::Controls().buttonEnabled);
+  crypto::SelectCertificate(-1);
+  unsetenv("TESSARIN_CERTSTORE");
 }
 
 }  // namespace
