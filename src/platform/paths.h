@@ -21,4 +21,9 @@ std::string TempFolder();
 // the path has none.
 std::string FolderOf(const std::string& path);
 
+// A folder the user named (the exchange folder), as folders are handed
+// around: with the separator added when it does not end with one; an empty
+// path stays empty, meaning no folder.
+std::string AsFolder(const std::string& path);
+
 }  // namespace platform

@@ -45,6 +45,12 @@ void StartTimer(int id, int periodMs, void (*procedure)(), const char* name) {
 
 bool AutoExchange() { return autoExchange; }
 
+std::optional<std::string> ExchangeFolder() {
+  std::optional<std::wstring> text = storage::GetSettingText("IDC_PATH");
+  if (!text || text->empty()) return std::nullopt;
+  return platform::AsFolder(core::ToNarrow(*text, core::kCodePageUtf8));
+}
+
 void SetFolderPass(std::function<void()> pass) {
   std::lock_guard<std::mutex> lock(passMutex);
   folderPass = std::move(pass);
@@ -116,9 +122,7 @@ void AppBeginClient() {
 void TimerService() {
   try {
     NewDayCheck();
-    if (std::optional<std::wstring> folder = storage::GetSettingText("IDC_PATH")) {
-      WriteStateFile(0, core::ToNarrow(*folder, core::kCodePageUtf8));
-    }
+    if (std::optional<std::string> folder = ExchangeFolder()) WriteStateFile(0, *folder);
     std::lock_guard<std::mutex> lock(passMutex);
     // At most one pass: the last one must have ended, whether or not it
     // got as far as setting its busy flag.

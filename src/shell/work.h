@@ -8,6 +8,8 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <string>
 
 namespace shell {
 
@@ -19,6 +21,11 @@ constexpr int kServicePeriodMs = 2500;
 constexpr int kClientPeriodMs = 43200000;
 constexpr int kUserPeriodMs = 10000;
 constexpr int kHideAfterMs = 60000;  // without input the window hides after this
+
+// The exchange folder named by "IDC_PATH", ending with the separator
+// (added when the stored text lacks it); none when the setting is absent or
+// empty. Every user of the folder reads it here.
+std::optional<std::string> ExchangeFolder();
 
 // True when the certificate named in the settings is usable.
 bool StartWork();

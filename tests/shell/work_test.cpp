@@ -96,6 +96,23 @@ TEST_F(WorkTest, EachTickWritesTheHeartbeatIntoTheExchangeFolder) {
   EXPECT_EQ(record[6], core::kStateNoLink);
 }
 
+TEST_F(WorkTest, TheHeartbeatFolderGetsItsSeparatorAndAnEmptyPathNamesNoFolder) {
+  test_support::TempFolder exchangeFolder;
+  std::string bare = exchangeFolder.path.substr(0, exchangeFolder.path.size() - 1);
+  storage::SetSettingText("IDC_PATH", std::wstring(bare.begin(), bare.end()));
+  shell::TimerService();
+  EXPECT_EQ(test_support::ReadBytes(exchangeFolder.path + "state.txt").size(), 7u);
+  EXPECT_FALSE(std::filesystem::exists(bare + "state.txt"));
+
+  test_support::TempFolder current;
+  std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(current.path);
+  storage::SetSettingText("IDC_PATH", L"");
+  shell::TimerService();
+  std::filesystem::current_path(before);
+  EXPECT_TRUE(test_support::ListTree(current.path).empty());
+}
+
 TEST_F(WorkTest, ANewDayRenewsTheDayFolderAndForgetsTheServiceStatus) {
   std::filesystem::create_directory(program.path + "working");
   exchange::SetServiceStatus(3);

@@ -51,6 +51,15 @@ TEST_F(SettingsToolTest, WhatTheToolSetsTheClientLoads) {
   EXPECT_NE(output.find("IDC_SERVICE = 1\n"), std::string::npos) << output;
   ASSERT_EQ(Tool("get IDC_PATH"), 0);
   EXPECT_EQ(output, "/srv/exchange/\n");
+  // The exchange folder is stored ending with the separator; empty stays
+  // empty (no folder).
+  ASSERT_EQ(Tool("set IDC_PATH /srv/exchange"), 0) << output;
+  ASSERT_EQ(Tool("get IDC_PATH"), 0);
+  EXPECT_EQ(output, "/srv/exchange/\n");
+  ASSERT_EQ(Tool("set IDC_PATH ''"), 0) << output;
+  ASSERT_EQ(Tool("get IDC_PATH"), 0);
+  EXPECT_EQ(output, "\n");
+  ASSERT_EQ(Tool("set IDC_PATH /srv/exchange/"), 0) << output;
   EXPECT_EQ(Tool("get IDC_RUN"), 1);
 
   storage::ClearSettings();

@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "core/text.h"
 #include "platform/instance_lock.h"
+#include "platform/paths.h"
 #include "storage/database.h"
 #include "storage/settings.h"
 
@@ -94,8 +95,11 @@ int Set(const std::string& name, const std::string& value) {
     }
     storage::SetSettingInt(name, number);
   } else {
-    std::wstring text = core::ToWide(value, core::kCodePageUtf8);
-    if (text.empty() && !value.empty()) {
+    // The exchange folder is stored as the client uses it, ending with the
+    // separator; an empty value names no folder.
+    const std::string stored = name == "IDC_PATH" ? platform::AsFolder(value) : value;
+    std::wstring text = core::ToWide(stored, core::kCodePageUtf8);
+    if (text.empty() && !stored.empty()) {
       std::fprintf(stderr, "the value of %s is not UTF-8 text\n", name.c_str());
       return kExitUsage;
     }

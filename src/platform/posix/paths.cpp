@@ -34,4 +34,9 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string AsFolder(const std::string& path) {
+  if (path.empty() || path.back() == kPathSeparator) return path;
+  return path + kPathSeparator;
+}
+
 }  // namespace platform
