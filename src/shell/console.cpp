@@ -1,12 +1,19 @@
 // The headless client's console commands (see console.h).
+//
+// Runs on the user-interface thread only, so the console's own state (the
+// rows as the list was printed last, an answer waiting for its
+// confirmation) needs no lock.
 #include "shell/console.h"
 
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include "core/text.h"
 #include "exchange/document.h"
 #include "exchange/reply.h"
 #include "exchange/result_codes.h"
+#include "exchange/status_lines.h"
 #include "platform/ui.h"
 #include "shell/main_window.h"
 #include "shell/message_dialog.h"
@@ -25,10 +32,29 @@ const wchar_t kHelp[] =
     L"  open N          текст сообщения N\n"
     L"  view N          показать документ N\n"
     L"  save N          выгрузить документ N\n"
-    L"  sign N          подписать сообщение N и отправить отправителю\n"
-    L"  refuse N CODE   отказаться от подписания сообщения N с кодом причины\n"
+    L"  sign N          подписать сообщение N и отправить отправителю (после ответа yes)\n"
+    L"  refuse N CODE   отказаться от подписания сообщения N с кодом причины (после ответа yes)\n"
     L"  about           о программе\n"
-    L"  exit            выход";
+    L"  exit            выход\n"
+    L"Строки нумеруются так, как их вывел последний list или get.";
+
+const wchar_t kConfirmWord[] = L"yes";
+
+// Row ids of the message list as it was printed last: number N is
+// shownIds[N - 1]. A command names the row the user saw, wherever a later
+// load has moved it.
+std::vector<int32_t> shownIds;
+
+// A signature or refusal that waits for the user's "yes". The row is named
+// by its id; its receipt time and number tell that the row is still the one
+// the question described.
+struct PendingAnswer {
+  int32_t id = 0;
+  uint8_t refusalCode = 0;  // 0 signs
+  int64_t dateIn = 0;
+  storage::MessageNumber number{};
+};
+std::optional<PendingAnswer> pending;
 
 void Print(const std::wstring& text) { platform::ui::ConsolePrint(text); }
 
@@ -42,30 +68,51 @@ void PrintResult(const std::wstring& text) {
   Print(lines);
 }
 
-// Position in the message list of the row number N the user typed (rows
-// are numbered from 1); -1 when there is no such row.
-int PositionOf(std::wistringstream& words) {
-  long number = 0;
-  if (!(words >> number) || number < 1 || static_cast<size_t>(number) > storage::MessageCount()) {
-    Print(L"Нет такой строки в списке сообщений");
-    return -1;
-  }
-  return static_cast<int>(number - 1);
-}
-
 void PrintList() {
   std::vector<storage::MessageEntry> entries = storage::MessageListSnapshot();
+  shownIds.clear();
   Print(L"N | Получено | Отправитель | УНП | Вид сообщения | Статус");
   for (size_t i = 0; i < entries.size(); ++i) {
+    shownIds.push_back(entries[i].id);
     std::array<std::wstring, 5> columns = storage::MessageColumns(entries[i]);
     Print(std::to_wstring(i + 1) + L" | " + columns[0] + L" | " + columns[1] + L" | " + columns[2] + L" | " +
           columns[3] + L" | " + columns[4]);
   }
 }
 
-void PrintDialog(int position) {
+// The entry of a row id in the list as it is now.
+std::optional<storage::MessageEntry> EntryById(int32_t id) {
+  for (const storage::MessageEntry& entry : storage::MessageListSnapshot()) {
+    if (entry.id == id) return entry;
+  }
+  Print(L"Этого сообщения больше нет в списке сообщений");
+  return std::nullopt;
+}
+
+// The entry of the row number N the user typed, numbered as the list was
+// printed last.
+std::optional<storage::MessageEntry> EntryOf(std::wistringstream& words) {
+  long number = 0;
+  if (!(words >> number) || number < 1 || static_cast<size_t>(number) > shownIds.size()) {
+    Print(shownIds.empty() ? L"Сначала выведите список сообщений командой list"
+                           : L"Нет такой строки в последнем выведенном списке сообщений");
+    return std::nullopt;
+  }
+  return EntryById(shownIds[static_cast<size_t>(number - 1)]);
+}
+
+void Get() {
+  // The window is normally hidden, and a hidden window shows no status
+  // lines: what the exchange reported is printed from the collected text.
+  exchange::StatusCollector collector;
+  OnCommand(kCommandExchange);
+  PrintResult(collector.text);
+  PrintList();
+}
+
+void PrintDialog(const storage::MessageEntry& entry) {
   MessageDialog dialog;
-  if (!BuildMessageDialog(position, &dialog)) return;
+  BuildMessageDialog(entry, &dialog);
   Print(core::ReplaceAll(dialog.text, L"<BR>", L"\r\n", false));
   std::wstring buttons;
   if (dialog.canSign) buttons += L" sign";
@@ -75,9 +122,74 @@ void PrintDialog(int position) {
   Print(L"Доступно:" + (buttons.empty() ? std::wstring(L" -") : buttons));
 }
 
-void Refuse(int position, std::wistringstream& words) {
+// Describes the row about to be answered and asks for the confirmation;
+// the next console line answers.
+void Ask(const storage::MessageEntry& entry, uint8_t refusalCode) {
+  std::optional<storage::StoredMessage> row = storage::SelectForShow(entry.id);
+  if (!row) {
+    Print(L"Сообщение не найдено в базе");
+    return;
+  }
+  std::array<std::wstring, 5> columns = storage::MessageColumns(entry);
+  Print(L"Отправитель: " + columns[1] + L"\nУНП: " + columns[2] + L"\nВид сообщения: " + columns[3] +
+        L"\nПолучено: " + columns[0]);
+  if (refusalCode == 0) {
+    Print(L"Подписать электронный документ? Введите yes, чтобы подписать; любой другой ответ отменяет подписание.");
+  } else {
+    Print(L"Причина отказа: " + exchange::RefusalText(refusalCode) +
+          L"\nОтказываюсь от подписания электронного документа? Введите yes, чтобы отправить отказ; любой другой "
+          L"ответ отменяет отказ.");
+  }
+  pending = PendingAnswer{entry.id, refusalCode, row->dateIn, row->number};
+}
+
+// The answer to the question of Ask. The row is checked once more: still
+// in the list, still the row described, still neither signed nor refused.
+// The reply operation then claims the row and, under that claim, reads
+// its status again, so that a row signed meanwhile is not signed twice.
+void Confirm(const std::wstring& line) {
+  PendingAnswer answer = *pending;
+  pending.reset();
+  std::wistringstream words(line);
+  std::wstring word;
+  words >> word;
+  if (word != kConfirmWord) {
+    Print(answer.refusalCode == 0 ? L"Подписание отменено, ничего не отправлено" : L"Отказ отменен, ничего не отправлено");
+    return;
+  }
+  std::optional<storage::MessageEntry> entry = EntryById(answer.id);
+  if (!entry) return;
+  std::optional<storage::StoredMessage> row = storage::SelectForShow(answer.id);
+  if (!row || row->dateIn != answer.dateIn || row->number != answer.number) {
+    Print(L"Сообщение изменилось после вопроса, ничего не отправлено");
+    return;
+  }
+  if (row->status == storage::kStatusSigned) {
+    Print(L"Сообщение уже подписано, ничего не отправлено");
+    return;
+  }
+  if (row->status != storage::kStatusReceived && row->status != storage::kStatusSending) {
+    Print(L"От подписания этого сообщения уже отказались, ничего не отправлено");
+    return;
+  }
+  entry->status = row->status;
+  PrintResult(exchange::AnswerMessage(*entry, true, answer.refusalCode));
+}
+
+void Sign(const storage::MessageEntry& entry) {
   MessageDialog dialog;
-  if (!BuildMessageDialog(position, &dialog) || !dialog.canRefuse) {
+  BuildMessageDialog(entry, &dialog);
+  if (!dialog.canSign) {
+    Print(L"Это сообщение подписать нельзя");
+    return;
+  }
+  Ask(entry, 0);
+}
+
+void Refuse(const storage::MessageEntry& entry, std::wistringstream& words) {
+  MessageDialog dialog;
+  BuildMessageDialog(entry, &dialog);
+  if (!dialog.canRefuse) {
     Print(L"Отказ от подписания этого сообщения невозможен");
     return;
   }
@@ -87,17 +199,21 @@ void Refuse(int position, std::wistringstream& words) {
     Print(L"Укажите код причины отказа: 121, 122, 123, 124, 191, 192 или 199");
     return;
   }
-  PrintResult(exchange::ClientSingAndSendMessage(position, true, static_cast<uint8_t>(code)));
+  Ask(entry, static_cast<uint8_t>(code));
 }
 
 }  // namespace
 
 void RunConsoleCommand(const std::wstring& line) {
+  if (pending) {
+    Confirm(line);
+    return;
+  }
   std::wistringstream words(line);
   std::wstring command;
   if (!(words >> command)) return;
   if (command == L"get") {
-    OnCommand(kCommandExchange);
+    Get();
   } else if (command == L"show") {
     OnTrayNotify(kTrayDoubleClick);
   } else if (command == L"hide") {
@@ -110,27 +226,20 @@ void RunConsoleCommand(const std::wstring& line) {
     OnCommand(kCommandExit);
   } else if (command == L"open" || command == L"view" || command == L"save" || command == L"sign" ||
              command == L"refuse") {
-    int position = PositionOf(words);
-    if (position < 0) return;
+    std::optional<storage::MessageEntry> entry = EntryOf(words);
+    if (!entry) return;
     if (command == L"open") {
-      PrintDialog(position);
+      PrintDialog(*entry);
     } else if (command == L"view") {
       bool ok = false;
       uint8_t verdict = 0;
-      exchange::ShowDocument(position, true, &ok, &verdict, nullptr);
+      exchange::ShowDocumentOf(*entry, true, &ok, &verdict, nullptr);
     } else if (command == L"save") {
-      exchange::SaveDocument(position);
+      exchange::SaveDocumentOf(*entry);
     } else if (command == L"sign") {
-      MessageDialog dialog;
-      if (!BuildMessageDialog(position, &dialog) || !dialog.canSign) {
-        Print(L"Это сообщение подписать нельзя");
-        return;
-      }
-      // Typing the command answers the dialog's question "Подписать
-      // электронный документ?" with yes.
-      PrintResult(exchange::ClientSingAndSendMessage(position, true, 0));
+      Sign(*entry);
     } else {
-      Refuse(position, words);
+      Refuse(*entry, words);
     }
   } else {
     Print(kHelp);

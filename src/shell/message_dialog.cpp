@@ -38,18 +38,16 @@ const wchar_t kCertificateRequestSigned[] =
 
 }  // namespace
 
-bool BuildMessageDialog(int position, MessageDialog* dialog) {
-  std::optional<storage::MessageEntry> entry = storage::MessageAt(position);
-  if (!entry) return false;
+void BuildMessageDialog(const storage::MessageEntry& entry, MessageDialog* dialog) {
   *dialog = MessageDialog();
   std::wstring& text = dialog->text;
-  text = L"Отправитель: " + entry->senderName + L"\r\n" + L"УНП: " + std::to_wstring(entry->senderUNP);
-  if (entry->senderBranch != 0) text += L" Код филиала:" + std::to_wstring(entry->senderBranch);
+  text = L"Отправитель: " + entry.senderName + L"\r\n" + L"УНП: " + std::to_wstring(entry.senderUNP);
+  if (entry.senderBranch != 0) text += L" Код филиала:" + std::to_wstring(entry.senderBranch);
 
-  if (entry->type == storage::kMessageCertificateRequest) {
+  if (entry.type == storage::kMessageCertificateRequest) {
     text += L"\r\n";
     text += kCertificateRequestExplanation;
-    if (entry->status == storage::kStatusReceived) text += kCertificateRequestPending;
+    if (entry.status == storage::kStatusReceived) text += kCertificateRequestPending;
     dialog->canShow = false;
     dialog->canSave = false;
   } else {
@@ -57,23 +55,23 @@ bool BuildMessageDialog(int position, MessageDialog* dialog) {
     text += L"\r\nДокумент: Электронный документ\r\n";
   }
 
-  if (entry->status == storage::kStatusSigned) {
-    if (entry->type == storage::kMessageCertificateRequest) text += kCertificateRequestSigned;
+  if (entry.status == storage::kStatusSigned) {
+    if (entry.type == storage::kMessageCertificateRequest) text += kCertificateRequestSigned;
     dialog->canSign = false;
     dialog->canRefuse = false;
-    if (entry->type == storage::kMessageDocument) dialog->canSave = true;
-  } else if (entry->status > 100) {
+    if (entry.type == storage::kMessageDocument) dialog->canSave = true;
+  } else if (entry.status > 100) {
     text += L"\r\n\r\nОтказано в подписании электронного документа.\r\n" +
-            exchange::RefusalText(static_cast<uint8_t>(entry->status)) + L"\r\n\r\n";
+            exchange::RefusalText(static_cast<uint8_t>(entry.status)) + L"\r\n\r\n";
     dialog->canSign = false;
     dialog->canRefuse = false;
     dialog->verified = false;
   }
 
-  if (entry->type != storage::kMessageCertificateRequest && dialog->verified) {
+  if (entry.type != storage::kMessageCertificateRequest && dialog->verified) {
     bool ok = false;
     uint8_t verdict = 0;
-    text += L"\r\n" + exchange::ShowDocument(position, false, &ok, &verdict, nullptr);
+    text += L"\r\n" + exchange::ShowDocumentOf(entry, false, &ok, &verdict, nullptr);
     dialog->verified = ok;
     dialog->proposedRefusal = verdict;
     if (!ok) {
@@ -82,7 +80,6 @@ bool BuildMessageDialog(int position, MessageDialog* dialog) {
       if (verdict == 0) dialog->canRefuse = false;
     }
   }
-  return true;
 }
 
 }  // namespace shell

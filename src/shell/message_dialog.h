@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "storage/messages.h"
+
 namespace shell {
 
 struct MessageDialog {
@@ -17,8 +19,8 @@ struct MessageDialog {
   int proposedRefusal = 0;  // refusal code the signature check proposes, 0 none
 };
 
-// The dialog of the message at a position of the message list; false when
-// there is none.
-bool BuildMessageDialog(int position, MessageDialog* dialog);
+// The dialog of a message of the list, named by its entry: the entry's id
+// decides the row that the signature check reads.
+void BuildMessageDialog(const storage::MessageEntry& entry, MessageDialog* dialog);
 
 }  // namespace shell

@@ -86,6 +86,15 @@ class ClientWorkingTest : public ::testing::Test {
     return rows;
   }
 
+  // Another program's change to every stored row.
+  void SetStatuses(int status) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((program.path + "TS.db").c_str(), &db), SQLITE_OK);
+    std::string sql = "UPDATE Messages SET status = " + std::to_string(status);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+
   test_support::TempFolder program;  // the client's program folder
   test_support::TempFolder temp;     // its temporary folder
   test_support::TempFolder store;    // its certificate store
@@ -115,6 +124,47 @@ TEST_F(ClientWorkingTest, CountsOnItsTimerThenFetchesStoresAndListsOnTheExchange
   client.Type("exit");
   EXPECT_EQ(client.Wait(), 0);
   EXPECT_EQ(sim->Get("/mailboxes/beta").body.size(), 0u) << "the fetched messages were deleted on the server";
+}
+
+TEST_F(ClientWorkingTest, GetReportsWhileHiddenAndSignDescribesTheRowAndWaitsForYes) {
+  StartSim();
+  ASSERT_EQ(sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", "Счёт № 3"}}).status,
+            201);
+  StartClient();
+  ASSERT_TRUE(client.WaitForConsole("Внимание: Ожидают получения 1 сообщений")) << client.Console();
+
+  // The window stays hidden, as it normally is.
+  client.Type("get");
+  ASSERT_TRUE(client.WaitForConsole("Сообщение получено")) << client.Console();
+  ASSERT_TRUE(client.WaitForConsole("1 | ")) << client.Console();  // the list, printed again
+
+  client.Type("sign 1");
+  ASSERT_TRUE(client.WaitForConsole("Подписать электронный документ?")) << client.Console();
+  EXPECT_THAT(client.Console(), ::testing::HasSubstr("Отправитель: ООО Альфа\nУНП: 190000001\nВид сообщения: "
+                                                     "Электронный документ\nПолучено: "));
+  client.Type("no");
+  ASSERT_TRUE(client.WaitForConsole("Подписание отменено")) << client.Console();
+  EXPECT_EQ(StoredRows(), 1);
+
+  // Between the question and the answer the row is refused elsewhere: the
+  // answer finds it so and sends nothing.
+  client.Type("sign 1");
+  ASSERT_TRUE(client.WaitForConsole("Подписать электронный документ?", 20, 2)) << client.Console();
+  SetStatuses(121);
+  client.Type("yes");
+  ASSERT_TRUE(client.WaitForConsole("От подписания этого сообщения уже отказались, ничего не отправлено"))
+      << client.Console();
+  SetStatuses(0);
+
+  client.Type("sign 1");
+  client.Type("yes");
+  ASSERT_TRUE(client.WaitForConsole("Сообщение отправлено Отправителю")) << client.Console();
+  EXPECT_EQ(StoredRows(), 0);
+  json sent = sim->Get("/received/beta").body;
+  ASSERT_EQ(sent.size(), 1u) << sent;
+  EXPECT_THAT(sent[0]["type"].get<int>(), ::testing::AnyOf(53, 153));  // the co-signed document
+  client.Type("exit");
+  EXPECT_EQ(client.Wait(), 0);
 }
 
 TEST_F(ClientWorkingTest, AWrongStoredPasswordStopsTheAutomaticExchange) {
