@@ -17,8 +17,10 @@
 #include "platform/ui.h"
 #include "shell/main_window.h"
 #include "shell/message_dialog.h"
+#include "shell/startup.h"
 #include "shell/window_commands.h"
 #include "storage/messages.h"
+#include "storage/settings.h"
 
 namespace shell {
 
@@ -68,6 +70,32 @@ void PrintResult(const std::wstring& text) {
   Print(lines);
 }
 
+// Why the message list and the exchange button are hidden.
+std::wstring HiddenReason() {
+  if (storage::GetSettingInt("IDC_SERVICE") != 0) {
+    return L"программа работает в режиме обмена с учетной системой, сообщения получает и обрабатывает учетная "
+           L"система";
+  }
+  if (WebInterfaceOn()) return L"включен WEB интерфейс, сообщения обрабатываются на его странице";
+  return L"список сообщений не показан";
+}
+
+// The console offers only what the window shows: "get" is the exchange
+// button, the message commands work on the message list.
+bool ExchangeButtonUsable() {
+  platform::ui::ControlsState controls = platform::ui::Controls();
+  if (controls.buttonVisible && controls.buttonEnabled) return true;
+  Print(L"Команда get недоступна: " +
+        (controls.buttonVisible ? std::wstring(L"не выбран сертификат (меню Сервис - Настройка)") : HiddenReason()));
+  return false;
+}
+
+bool MessageListShown(const std::wstring& command) {
+  if (platform::ui::Controls().listVisible) return true;
+  Print(L"Команда " + command + L" недоступна: " + HiddenReason());
+  return false;
+}
+
 void PrintList() {
   std::vector<storage::MessageEntry> entries = storage::MessageListSnapshot();
   shownIds.clear();
@@ -102,6 +130,7 @@ std::optional<storage::MessageEntry> EntryOf(std::wistringstream& words) {
 }
 
 void Get() {
+  if (!ExchangeButtonUsable()) return;
   // The window is normally hidden, and a hidden window shows no status
   // lines: what the exchange reported is printed from the collected text.
   exchange::StatusCollector collector;
@@ -157,6 +186,7 @@ void Confirm(const std::wstring& line) {
     Print(answer.refusalCode == 0 ? L"Подписание отменено, ничего не отправлено" : L"Отказ отменен, ничего не отправлено");
     return;
   }
+  if (!MessageListShown(L"yes")) return;
   std::optional<storage::MessageEntry> entry = EntryById(answer.id);
   if (!entry) return;
   std::optional<storage::StoredMessage> row = storage::SelectForShow(answer.id);
@@ -219,13 +249,14 @@ void RunConsoleCommand(const std::wstring& line) {
   } else if (command == L"hide") {
     OnMinimise();
   } else if (command == L"list") {
-    PrintList();
+    if (MessageListShown(command)) PrintList();
   } else if (command == L"about") {
     OnCommand(kCommandAbout);
   } else if (command == L"exit") {
     OnCommand(kCommandExit);
   } else if (command == L"open" || command == L"view" || command == L"save" || command == L"sign" ||
              command == L"refuse") {
+    if (!MessageListShown(command)) return;
     std::optional<storage::MessageEntry> entry = EntryOf(words);
     if (!entry) return;
     if (command == L"open") {

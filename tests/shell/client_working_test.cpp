@@ -167,6 +167,24 @@ TEST_F(ClientWorkingTest, GetReportsWhileHiddenAndSignDescribesTheRowAndWaitsFor
   EXPECT_EQ(client.Wait(), 0);
 }
 
+TEST_F(ClientWorkingTest, InTheExchangeFolderModeTheConsoleLeavesTheMessagesToTheAccountingSystem) {
+  StartSim();
+  ASSERT_EQ(sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", "Счёт № 4"}}).status,
+            201);
+  Setting("IDC_SERVICE", "1");
+  StartClient();
+  client.Type("get");
+  client.Type("list");
+  client.Type("sign 1");
+  ASSERT_TRUE(client.WaitForConsole("Команда sign недоступна: программа работает в режиме обмена с учетной системой"))
+      << client.Console();
+  EXPECT_THAT(client.Console(), ::testing::HasSubstr("Команда get недоступна: программа работает в режиме обмена"));
+  EXPECT_THAT(client.Console(), ::testing::HasSubstr("Команда list недоступна: программа работает в режиме обмена"));
+  client.Type("exit");
+  EXPECT_EQ(client.Wait(), 0);
+  EXPECT_EQ(sim->Get("/mailboxes/beta").body.size(), 1u) << "the message waits for the accounting system";
+}
+
 TEST_F(ClientWorkingTest, AWrongStoredPasswordStopsTheAutomaticExchange) {
   StartSim();
   Setting("IDC_PASS", "87654321");
