@@ -57,6 +57,20 @@ Bytes CoSignatureHashParameters(const Bytes& certificateDer) {
   return Bytes(info.signatureParameters.begin(), info.signatureParameters.begin() + 2);
 }
 
+// What a decryption's error says of the key: the provider names the
+// envelope's own faults (not for this key, damaged) before it looks at the key.
+DecryptFailure KeyFailure(uint32_t error) {
+  switch (error) {
+    case provider::kErrorNoSmartCard:
+    case provider::kErrorBadKeyset:
+      return DecryptFailure::NoKeyMedium;
+    case provider::kErrorWrongPin:
+      return DecryptFailure::PinRefused;
+    default:
+      return DecryptFailure::Envelope;
+  }
+}
+
 }  // namespace
 
 uint32_t SignMessage(const DataBlock& content, const KeyId& ownKeyId, DataBlock* out, bool pinFlag) {
@@ -283,8 +297,11 @@ bool CryptMessageByPublicKey(const DataBlock& content, const KeyId& ownKeyId, co
   }
 }
 
-bool DecryptMessage(const DataBlock& envelope, const KeyId& ownKeyId, DataBlock* out) {
+bool DecryptMessage(const DataBlock& envelope, const KeyId& ownKeyId, DataBlock* out, DecryptFailure* failure) {
   OperationMarkers markers("DM");
+  DecryptFailure ignored;
+  DecryptFailure& why = failure != nullptr ? *failure : ignored;
+  why = DecryptFailure::Envelope;
   try {
     provider::Store my;
     if (OpenMy(&my) != 0) return false;
@@ -315,8 +332,10 @@ bool DecryptMessage(const DataBlock& envelope, const KeyId& ownKeyId, DataBlock*
         provider::DecryptMessage(key, own, BlockBytes(envelope), SilentMessageFlag(), &plain);
     if (!outcome.ok()) {
       core::LogError("CryptDecryptMessage", outcome.error);
+      why = KeyFailure(outcome.error);
       return false;
     }
+    why = DecryptFailure::None;
     core::LogInfo("Файл успешно расшифрован");
     SetBlockBytes(out, plain);
     return true;

@@ -52,9 +52,19 @@ bool CryptMessage(const DataBlock& content, const std::vector<Recipient>& recipi
 bool CryptMessageByPublicKey(const DataBlock& content, const KeyId& ownKeyId, const DataBlock& publicKey,
                              const KeyId& recipientKeyId, DataBlock* out);
 
-// Opens an envelope addressed to the certificate named by ownKeyId. Logs
-// "DM" / "DM - end".
-bool DecryptMessage(const DataBlock& envelope, const KeyId& ownKeyId, DataBlock* out);
+// Why DecryptMessage failed: a problem of this machine's key, or of the
+// envelope itself.
+enum class DecryptFailure {
+  None,         // it did not fail
+  NoKeyMedium,  // the key container is missing or cannot be read
+  PinRefused,   // the PIN "IDC_PASS" does not open the key
+  Envelope,     // any other failure: not addressed to this key, damaged, ...
+};
+
+// Opens an envelope addressed to the certificate named by ownKeyId; when it
+// fails and failure is given, says why. Logs "DM" / "DM - end".
+bool DecryptMessage(const DataBlock& envelope, const KeyId& ownKeyId, DataBlock* out,
+                    DecryptFailure* failure = nullptr);
 
 // The message digest of a message with exactly one signer. Logs "GDFE" /
 // "GDFE - end".

@@ -264,7 +264,10 @@ Outcome EncryptMessage(const Context& context, const std::vector<Bytes>& recipie
                        const EncryptParams& params, const Bytes& content, Bytes* envelope);
 
 // Opens an envelope with the key of the certificate. kErrorNoDecryptCert
-// when the envelope has no recipient for it. Size: decryption; Data: output.
+// when the envelope has no recipient for it. The envelope is looked at
+// before the key: the key's own error (kErrorNoSmartCard, kErrorWrongPin,
+// kErrorBadKeyset) comes only for an envelope addressed to it. Size:
+// decryption; Data: output.
 Outcome DecryptMessage(const Key& key, const Bytes& certDer, const Bytes& envelope,
                        uint32_t flags, Bytes* content);
 
