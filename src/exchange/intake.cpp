@@ -11,6 +11,7 @@
 
 #include "core/client_state.h"
 #include "core/log.h"
+#include "core/text.h"
 #include "crypto/certificates.h"
 #include "crypto/cms.h"
 #include "crypto/verify.h"
@@ -201,11 +202,21 @@ void RefreshListAfterStore() {
   core::LogInfo("LMFB - end");
 }
 
+const wchar_t kNoKeyMedium[] = L"Не установлен носитель с личным ключом или ошибка при чтении носителя";
+const wchar_t kPinRefused[] = L"В настройках не указан верный пароль от контейнера";
+
 // What intake learnt of one fetched message.
 struct Checked {
   int code = 0;                 // 0 not checked, 1 valid, otherwise the refusal code
   bool wantsConfirmation = false;
   bool confirmed = false;
+  // The signature check ended without a verdict (a signer's revocation list
+  // missing or out of date, the check's context not opened): nothing to
+  // hold against the sender, nothing to confirm yet.
+  bool unverified = false;
+  // Decryption failed for this machine's key (medium missing, PIN refused):
+  // the message stays on the server until the key is back.
+  crypto::DecryptFailure keyProblem = crypto::DecryptFailure::None;
   std::wstring report;          // the verification's report, for the confirmation
 };
 
@@ -218,8 +229,13 @@ Checked OpenDocument(serverlink::ExchangeRecord* message) {
   crypto::CertificateEntry own;
   crypto::GetSelectedEntry(&own);
   crypto::DataBlock plain;
-  if (!crypto::DecryptMessage(crypto::MakeBlock(message->payload), own.keyId, &plain)) {
-    checked.code = kRefusalNotDecrypted;
+  crypto::DecryptFailure failure = crypto::DecryptFailure::None;
+  if (!crypto::DecryptMessage(crypto::MakeBlock(message->payload), own.keyId, &plain, &failure)) {
+    if (failure == crypto::DecryptFailure::NoKeyMedium || failure == crypto::DecryptFailure::PinRefused) {
+      checked.keyProblem = failure;
+    } else {
+      checked.code = kRefusalNotDecrypted;
+    }
     return checked;
   }
   message->payload = crypto::BlockBytes(plain);
@@ -238,10 +254,26 @@ Checked OpenDocument(serverlink::ExchangeRecord* message) {
     checked.code = 1;
   } else if (verified < 0) {
     checked.code = kRefusalUnknownContent;  // not a signed message at all
+  } else if (verdict != crypto::kVerdictNone) {
+    checked.code = verdict;
   } else {
-    checked.code = verdict != crypto::kVerdictNone ? verdict : crypto::kVerdictBadSignature;
+    checked.unverified = true;  // signed, but not checked: code 0, no refusal
   }
   return checked;
+}
+
+// A heading, then the report line by line (the status area takes one line
+// at a time), to the status area and the error log.
+void ShowReport(const wchar_t* heading, const std::wstring& report) {
+  ShowLine(heading);
+  core::LogError(core::ToNarrow(heading, core::kCodePageUtf8), 0);
+  size_t start = 0;
+  while (start <= report.size()) {
+    size_t end = report.find(L"\r\n", start);
+    if (end == std::wstring::npos) end = report.size();
+    if (end > start) ShowLine(report.substr(start, end - start));
+    start = end + 2;
+  }
 }
 
 bool ConfirmDelivery(const serverlink::ExchangeRecord& message, const std::wstring& report) {
@@ -371,6 +403,21 @@ void TakeMessage(int32_t idm, FetchedMessage fetched, RequestQueue* helper) {
   }
   const serverlink::ExchangeRecord& message = fetched.message;
   Checked& checked = fetched.checked;
+  // This machine's key could not open it: no fault of the sender's. The
+  // message stays on the server for the next run.
+  if (checked.keyProblem != crypto::DecryptFailure::None) {
+    const wchar_t* warning = checked.keyProblem == crypto::DecryptFailure::PinRefused ? kPinRefused : kNoKeyMedium;
+    ShowLine(warning);
+    core::LogError(core::ToNarrow(warning, core::kCodePageUtf8), idm);
+    return;
+  }
+  // A document wanting a confirmation is confirmed only once it could be
+  // checked; until then it waits on the server like one whose confirmation
+  // failed.
+  if (checked.unverified && checked.wantsConfirmation) {
+    ShowReport(L"ЭЦП не проверена, сообщение оставлено в АИС до проверки:", checked.report);
+    return;
+  }
   if (checked.wantsConfirmation && checked.code != 0) checked.confirmed = ConfirmDelivery(message, checked.report);
   if (checked.code > 1) {
     RefuseAutomatically(message, fetched.arrivalType, static_cast<uint8_t>(checked.code));
@@ -381,6 +428,7 @@ void TakeMessage(int32_t idm, FetchedMessage fetched, RequestQueue* helper) {
   if (checked.wantsConfirmation && !checked.confirmed) return;
   if (!Store(idm, fetched.dateIn, message)) return;
   RefreshListAfterStore();
+  if (checked.unverified) ShowReport(L"ЭЦП не проверена:", checked.report);
   ShowLine(L"Сообщение получено");
   DeleteOnHelper(helper, idm);
 }

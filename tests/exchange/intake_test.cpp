@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/client_state.h"
 #include "core/text.h"
@@ -47,13 +48,19 @@ class IntakeTest : public ExchangeTest {
     return crypto::BlockBytes(envelope);
   }
 
-  // Messages of a type family waiting for alpha.
-  std::vector<json> ForAlpha(int family) const {
+  // Messages of a type family waiting for an organisation.
+  std::vector<json> Waiting(const std::string& org, int family) const {
     std::vector<json> found;
-    for (const json& message : Mailbox("alpha", true)) {
+    for (const json& message : Mailbox(org, true)) {
       if (message["family"] == family) found.push_back(message);
     }
     return found;
+  }
+  std::vector<json> ForAlpha(int family) const { return Waiting("alpha", family); }
+
+  bool Shown(const std::wstring& line) const {
+    std::vector<std::wstring> lines = StatusLines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
 };
 
@@ -155,6 +162,66 @@ TEST_F(IntakeTest, BrokenSignatureIsRefusedWithTheVerdictAndStoredAnyway) {
   ASSERT_EQ(refusals.size(), 1u);
   EXPECT_EQ(Base64Field(refusals[0]["payload"]), Bytes{114});
   EXPECT_TRUE(Mailbox("beta").empty());
+}
+
+TEST_F(IntakeTest, SignatureCheckWithoutVerdictRefusesNothing) {
+  // The issuer of "other" has no revocation list, the list of "ten"'s
+  // issuer is out of date: their signatures cannot be checked here, which
+  // is no fault of theirs.
+  ShowWindow();
+  for (const char* org : {"other", "ten"}) ASSERT_EQ(sim->Post("/organisations", json{{"pki", org}}).status, 201);
+  json plain = Inject(json{{"from", "other"}, {"to", "beta"}, {"type", 52}, {"content", "<html>Накладная</html>"}});
+  json confirm = Inject(
+      json{{"from", "ten"}, {"to", "beta"}, {"type", 52}, {"confirm", true}, {"content", "<html>Акт сверки</html>"}});
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 2);
+
+  // The plain document is stored unanswered, with its report shown.
+  ASSERT_EQ(RowCount(), 1);
+  EXPECT_EQ(EntryOfIdm(plain["idm"].get<int32_t>()).status, 0);
+  EXPECT_TRUE(Shown(L"ЭЦП не проверена:"));
+  EXPECT_TRUE(Shown(L"Ошибка проверки сертификата по СОС.Обновите СОС. ЭЦП не проверена."));
+  // The one wanting a confirmation waits on the server until it can be checked.
+  json waiting = Mailbox("beta");
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(waiting[0]["idm"], confirm["idm"]);
+  EXPECT_TRUE(Shown(L"ЭЦП не проверена, сообщение оставлено в АИС до проверки:"));
+  for (const char* org : {"other", "ten"}) {
+    EXPECT_TRUE(Waiting(org, 56).empty()) << org << ": no refusal";
+    EXPECT_TRUE(Waiting(org, 54).empty()) << org << ": no confirmation";
+  }
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  EXPECT_EQ(RowCount(), 1) << "fetched again, still not stored";
+  EXPECT_EQ(Mailbox("beta").size(), 1u);
+}
+
+TEST_F(IntakeTest, MissingKeyMediumLeavesTheDocumentOnTheServerForTheNextRun) {
+  ShowWindow();
+  // The key medium goes away once the first document is stored; the
+  // certificate request after it needs no key, the document after that does.
+  json first = Send("<html>Счёт 1</html>");
+  json request = Inject(json{{"from", "alpha"}, {"to", "beta"}, {"type", 73}});
+  json third = Send("<html>Счёт 3</html>");
+  const std::string container = store.path + "My/beta.key";
+  const std::string away = store.path + "beta.key";
+  bool removed = false;
+  exchange::SetMessageListHook([&](const exchange::MessageListUpdate& update) {
+    if (!update.whole && !removed) removed = std::rename(container.c_str(), away.c_str()) == 0;
+  });
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 3);
+  ASSERT_TRUE(removed);
+  EXPECT_EQ(RowCount(), 2);
+  EntryOfIdm(first["idm"].get<int32_t>());
+  EntryOfIdm(request["idm"].get<int32_t>());
+  json waiting = Mailbox("beta");
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(waiting[0]["idm"], third["idm"]);
+  EXPECT_TRUE(Shown(L"Не установлен носитель с личным ключом или ошибка при чтении носителя"));
+
+  ASSERT_EQ(std::rename(away.c_str(), container.c_str()), 0);
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  EXPECT_EQ(EntryOfIdm(third["idm"].get<int32_t>()).status, 0);
+  EXPECT_TRUE(Mailbox("beta").empty());
+  EXPECT_TRUE(ForAlpha(56).empty()) << "nothing refused";
 }
 
 TEST_F(IntakeTest, CertificateRequestIsStoredAsItCame) {
