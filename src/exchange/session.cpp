@@ -95,20 +95,19 @@ bool StoreSession(const crypto::KeyId& keyId, const std::array<uint8_t, 64>& id,
 }
 
 // Answer kind 171: the session identifier, the record with the enveloped
-// session key, and the proof.
-bool AcceptSession(const std::vector<uint8_t>& answer) {
+// session key, and the proof. The session belongs to the certificate
+// `owner` that the session start was sent for.
+bool AcceptSession(const std::vector<uint8_t>& answer, const crypto::KeyId& owner) {
   SessionGrant grant;
   if (!ParseSessionGrant(answer, &grant)) {
     core::LogError("Ответ АИС короче установленного", static_cast<int64_t>(answer.size()));
     return false;
   }
   const serverlink::ExchangeRecord& record = grant.record;
-  crypto::CertificateEntry entry;
-  if (!crypto::GetSelectedEntry(&entry)) return false;
   const std::array<uint8_t, 64>& id = grant.id;
 
   crypto::DataBlock plain;
-  if (!crypto::DecryptMessage(crypto::MakeBlock(record.payload), entry.keyId, &plain)) return false;
+  if (!crypto::DecryptMessage(crypto::MakeBlock(record.payload), owner, &plain)) return false;
   if (plain.count < 64) {
     core::LogError("Ключ сессии короче 64 байт", plain.count);
     return false;
@@ -116,8 +115,13 @@ bool AcceptSession(const std::vector<uint8_t>& answer) {
   std::array<uint8_t, 64> key{};
   std::memcpy(key.data(), plain.buffer.get(), key.size());
   // Identifier and key go in together: an identifier without its key
-  // would make every request of the session fail.
-  StoreSession(entry.keyId, id, key);
+  // would make every request of the session fail. Another certificate
+  // selected meanwhile gets no session of this one's.
+  if (!StoreSession(owner, id, key)) {
+    serverlink::WipeBytes(key.data(), key.size());
+    core::LogError("Сессия не сохранена: выбран другой сертификат", 0);
+    return false;
+  }
 
   std::vector<uint8_t> proven(answer.begin() + kSessionRecordOffset,
                               answer.begin() + static_cast<long>(kSessionRecordOffset + grant.provenBytes));
@@ -193,6 +197,12 @@ bool Register(std::vector<uint8_t>* answer) {
 
 bool StartSession() {
   shell::SetStatusBarText(L"Соединение с АИС...");
+  // The certificate the session-start body carries.
+  crypto::CertificateEntry owner;
+  if (!crypto::GetSelectedEntry(&owner)) {
+    ShowLine(kNotBuilt);
+    return false;
+  }
   crypto::DataBlock body;
   if (!serverlink::MHFS(&body, false)) {
     ShowLine(kNotBuilt);
@@ -220,8 +230,38 @@ bool StartSession() {
     if (!Register(&answer)) return false;
     kind = answer[0];
   }
-  if (kind == kKindSession) return AcceptSession(answer);
+  if (kind == kKindSession) return AcceptSession(answer, owner.keyId);
   return false;
+}
+
+bool StartExchangeLocked() {
+  core::LogInfo("SEWS");
+  bool opened = false;
+  try {
+    opened = StartSession();
+  } catch (...) {
+    core::LogException("StartExchangeWithServer");
+    opened = false;
+  }
+  shell::SetStatusBarText(L"...");
+  core::LogInfo("SEWS - end");
+  return opened;
+}
+
+// Opens a session after `failed` (the session a request met code 7 with,
+// or all zero when there was none). Threads meeting code 7 together open
+// one session, not one each: under the session-start lock, an entry that
+// already holds another session was renewed by a thread before, and is
+// taken as it is. A second handshake would replace that session while its
+// thread still works in it.
+bool RenewSession(const std::array<uint8_t, 64>& failed) {
+  std::lock_guard<std::mutex> lock(sessionStartMutex);
+  crypto::CertificateEntry entry;
+  if (crypto::GetSelectedEntry(&entry) && AnyByte(entry.sessionId) && entry.sessionId != failed) {
+    core::LogInfo("SEWS: сессия уже открыта");
+    return true;
+  }
+  return StartExchangeLocked();
 }
 
 bool RequestAndAnswer(ReplyResult* result, serverlink::ExchangeRecord* record) {
@@ -291,6 +331,41 @@ void StartContainerTimer() {
                          HookOrDefault(containerTimerTask, [] { CheckContainer(); }));
 }
 
+// What the link check's probe found.
+enum class Probed {
+  Open,            // the link works
+  Stop,            // no refusal came back: the attempts end
+  UnknownSession,  // code 7 (or a dropped connection)
+  Retry,           // another refusal: the next attempt follows
+};
+
+// Sends the probe: the list with a list buffer, the status request without.
+Probed Probe(std::vector<uint8_t>* list) {
+  ReplyResult result;
+  const bool answered = list != nullptr ? GetListMessages(&result, list) : GetMyStatus(&result);
+  if (answered) return Probed::Open;
+  if (result.kind != kReplyRefused) return Probed::Stop;
+  switch (result.code) {
+    case kCodeNothingWaiting:
+      return Probed::Open;
+    case kCodeUpdateRequired:
+      SetUpdateChecked(false);
+      SetServiceStatus(0);
+      return Probed::Open;
+    case kCodeUnknownSession:
+      return Probed::UnknownSession;
+    default:
+      return Probed::Retry;
+  }
+}
+
+// The server no longer knows the session the probe used.
+void ForgetSession(const std::array<uint8_t, 64>& failed) {
+  SetUpdateChecked(false);
+  SetServiceStatus(0);
+  ClearSession(failed);
+}
+
 bool TryLink(std::vector<uint8_t>* list) {
   const int stateAtStart = core::GetClientState();
   if (stateAtStart >= core::kStateCertificateInvalid) return false;
@@ -302,38 +377,34 @@ bool TryLink(std::vector<uint8_t>* list) {
   const bool selected = crypto::GetSelectedEntry(&entry);
   const bool containerUsable = selected && crypto::IsContainer(entry.keyId, crypto::kContainerPin);
 
+  // A fresh session is the whole check without a list; with one, the list
+  // is still wanted, so it is asked for under the new session.
   bool open = false;
   for (int attempt = 0; attempt < kLinkAttempts && !open; ++attempt) {
     crypto::CertificateEntry current;
-    if (!crypto::GetSelectedEntry(&current) || !AnyByte(current.sessionId)) {
-      if (StartExchangeWithServer()) {
-        open = true;
-        break;
-      }
+    const bool held = crypto::GetSelectedEntry(&current) && AnyByte(current.sessionId);
+    if (!held && RenewSession(current.sessionId) && list == nullptr) {
+      open = true;
+      break;
     }
     // A declined registration (7) or a clock the server refuses (8) ends
     // the attempts: no exchange runs at a state of 4 or more.
     if (core::GetClientState() >= core::kStateCertificateInvalid) break;
     crypto::GetSelectedEntry(&current);
-    ReplyResult result;
-    bool answered = list != nullptr ? GetListMessages(&result, list) : GetMyStatus(&result);
-    if (answered) {
-      open = true;
-      break;
+    Probed probed = Probe(list);
+    if (probed == Probed::UnknownSession) {
+      ForgetSession(current.sessionId);
+      if (!RenewSession(current.sessionId)) continue;
+      if (list == nullptr) {
+        open = true;
+        break;
+      }
+      crypto::GetSelectedEntry(&current);
+      probed = Probe(list);
+      if (probed == Probed::UnknownSession) ForgetSession(current.sessionId);
     }
-    if (result.kind != kReplyRefused) break;
-    if (result.code == kCodeNothingWaiting) {
-      open = true;
-    } else if (result.code == kCodeUpdateRequired) {
-      SetUpdateChecked(false);
-      SetServiceStatus(0);
-      open = true;
-    } else if (result.code == kCodeUnknownSession) {
-      SetUpdateChecked(false);
-      SetServiceStatus(0);
-      ClearSession(current.sessionId);
-      if (StartExchangeWithServer()) open = true;
-    }
+    if (probed == Probed::Open) open = true;
+    if (probed == Probed::Stop) break;
   }
   SetConnected(open);
 
@@ -500,17 +571,7 @@ bool SendMessageAndGetAnswer(ReplyResult* result, serverlink::ExchangeRecord* re
 
 bool StartExchangeWithServer() {
   std::lock_guard<std::mutex> lock(sessionStartMutex);
-  core::LogInfo("SEWS");
-  bool opened = false;
-  try {
-    opened = StartSession();
-  } catch (...) {
-    core::LogException("StartExchangeWithServer");
-    opened = false;
-  }
-  shell::SetStatusBarText(L"...");
-  core::LogInfo("SEWS - end");
-  return opened;
+  return StartExchangeLocked();
 }
 
 bool CTS(std::vector<uint8_t>* list) {

@@ -66,16 +66,18 @@ bool SendMessageAndGetAnswer(ReplyResult* result, serverlink::ExchangeRecord* re
 // Opens a session for the selected certificate: sends the session-start
 // body, registers the organisation when the server does not know it (after
 // asking the user, or as the web page or an earlier registration of this
-// run decided), stores the session identifier and key and checks the
-// server's proof. True when the session was opened and the proof matched.
+// run decided), stores the session identifier and key in the entry of the
+// certificate the session start was sent for (nothing, and false, when
+// another one has been selected meanwhile) and checks the server's proof. True when the session was opened and the proof matched.
 // Logs "SEWS" / "SEWS - end".
 bool StartExchangeWithServer();
 
 // Makes the link usable: checks the key medium, opens a session when none
 // is open, and probes it with the list of waiting messages (list given:
-// the identifiers land there, 4 bytes each) or the status request (list
-// null), at most 5 attempts; code 7 starts a new session, 101 and 3 count
-// as a working link. On success it asks for the service status once and
+// the identifiers land there, 4 bytes each, also after a fresh session) or
+// the status request (list null), at most 5 attempts; code 7 starts a new
+// session (unless another thread has just opened one), 101 and 3 count as
+// a working link. On success it asks for the service status once and
 // runs the e-mail check; on failure it starts timer 1003 and reports "Нет
 // связи с АИС". False at once while the client state is 4 or more. Logs
 // "CTS" / "CTS - end".

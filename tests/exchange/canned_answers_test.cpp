@@ -58,6 +58,8 @@ struct SessionScript {
   Spoil spoil = Spoil::None;
   Array64 id = Filled(1);
   Array64 key = Filled(100);
+  Bytes alsoFor;                     // a second certificate the key is enveloped for
+  std::function<void()> beforeAnswer;  // runs while the client waits for the answer
 
   void operator()(platform::Socket& socket) const {
     link_test::ReceivedRequest request;
@@ -66,6 +68,7 @@ struct SessionScript {
     if (spoil == Spoil::ShortKey) key64.resize(32);
     crypto::DataBlock envelope;
     std::vector<crypto::Recipient> recipients{{core::Base64Encode(CertificateOf(request.plain)), ""}};
+    if (!alsoFor.empty()) recipients.push_back({core::Base64Encode(alsoFor), ""});
     ASSERT_TRUE(crypto::CryptMessage(crypto::MakeBlock(key64), recipients, &envelope));
     serverlink::ExchangeRecord record;
     record.type = 171;
@@ -84,6 +87,7 @@ struct SessionScript {
       body.resize(body.size() + 16, 0);
     }
     Bytes answer = Enveloped(171, request.time, body);
+    if (beforeAnswer) beforeAnswer();
     platform::NetSendAll(socket, answer.data(), answer.size(), 5000);
   }
 };
@@ -171,6 +175,26 @@ TEST_F(CannedAnswersTest, ProofDifferingByOneBitFailsAfterStoringTheSession) {
   EXPECT_EQ(Selected().sessionId, script.id);
   EXPECT_EQ(Selected().sessionKey, script.key);
   EXPECT_NE(NormalLog().find("Проверка подписи - 1"), std::string::npos);
+}
+
+TEST_F(CannedAnswersTest, SessionOfACertificateNoLongerSelectedIsNotTaken) {
+  ShowWindow();
+  int alphaIndex = -1;
+  for (int index = 0; index < crypto::CertificateCount(); ++index) {
+    crypto::CertificateEntry entry;
+    if (crypto::GetCertificateEntry(index, &entry) && entry.keyId == alpha.iks) alphaIndex = index;
+  }
+  ASSERT_GE(alphaIndex, 0);
+  // The user picks alpha while the server answers beta's session start; the
+  // key opens for either.
+  SessionScript script;
+  script.alsoFor = alpha.certificate;
+  script.beforeAnswer = [alphaIndex] { crypto::SelectCertificate(alphaIndex); };
+  Serve(script);
+  EXPECT_FALSE(exchange::StartExchangeWithServer());
+  for (const std::wstring& line : StatusLines()) EXPECT_NE(line, L"Соединение с АИС успешно установлено.");
+  EXPECT_FALSE(exchange::SessionOpen()) << "beta's session is not alpha's";
+  EXPECT_NE(ErrorLog().find("Сессия не сохранена"), std::string::npos);
 }
 
 TEST_F(CannedAnswersTest, SessionAnswersShorterThanTheirFieldsFailCleanly) {

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "core/client_state.h"
 #include "exchange/intake.h"
+#include "exchange/reply.h"
 #include "exchange/session.h"
 #include "exchange_fixture.h"
 #include "loopback_server.h"
@@ -93,6 +95,52 @@ TEST_F(SessionTest, UnknownSessionAndDroppedProbeBothLeadToANewHandshake) {
   // Codes 7 cleared the service status; it was asked for again.
   EXPECT_EQ(exchange::ServiceStatus(), 3);
   EXPECT_GE(Counter("requests.3"), statusRequests + 2);
+}
+
+TEST_F(SessionTest, FirstRunAfterAFreshSessionStillFetchesTheList) {
+  StartSim();
+  auto send = [this](const std::string& content) {
+    return Inject(json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", content}});
+  };
+  send("<html>Первый</html>");
+  // No session yet: the run opens one and asks for the list all the same.
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  send("<html>Второй</html>");
+  ASSERT_EQ(sim->Post("/sessions/expire").status, 200);
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1) << "and after code 7";
+  EXPECT_EQ(RowCount(), 2);
+  EXPECT_TRUE(Mailbox("beta").empty());
+}
+
+TEST_F(SessionTest, IntakeAndAReplyMeetingCode7TogetherOpenOneSession) {
+  StartSim();
+  ASSERT_TRUE(exchange::CTS(nullptr));
+  auto send = [this](const std::string& content) {
+    return Inject(json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", content}});
+  };
+  json first = send("<html>Договор</html>");
+  ASSERT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  storage::MessageEntry entry = EntryOfIdm(first["idm"].get<int32_t>());
+  send("<html>Счёт 1</html>");
+  send("<html>Счёт 2</html>");
+  const int64_t granted = Counter("sessions.granted");
+
+  // The server forgets the session. The intake meets code 7 first; its new
+  // session is held back at the server while the reply meets code 7 too.
+  ASSERT_EQ(sim->Post("/sessions/expire").status, 200);
+  ArmFault(json{{"action", "delay"}, {"type", 177}, {"ms", 3000}});
+  int taken = -1;
+  std::thread intake([&taken] { taken = exchange::ClientGetMessagesFromServer(); });
+  EXPECT_TRUE(WaitFor([this] { return Counter("faults.delay") == 1; }));
+  std::wstring replied = exchange::AnswerMessage(entry, false, 0);
+  intake.join();
+
+  EXPECT_EQ(Counter("sessions.granted"), granted + 1) << "one new session serves both";
+  EXPECT_EQ(taken, 2);
+  EXPECT_EQ(RowCount(), 3);
+  EXPECT_TRUE(Mailbox("beta").empty());
+  EXPECT_EQ(replied, L"Сообщение отправлено Отправителю<BR>");
+  EXPECT_EQ(Row(entry.id).status, 2);
 }
 
 TEST_F(SessionTest, NothingWaitingCountsAsAWorkingLink) {
