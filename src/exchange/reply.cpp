@@ -20,6 +20,7 @@
 #include "link/payload.h"
 #include "platform/clock.h"
 #include "shell/status.h"
+#include "storage/database.h"
 #include "storage/settings.h"
 
 namespace exchange {
@@ -264,10 +265,18 @@ void Answer(storage::MessageEntry entry, bool reload, uint8_t refusalCode, bool 
   if (!delivered && resend && result.kind == kReplyRefused && result.code == kCodeAlreadyPresent) delivered = true;
   if (delivered) {
     const int32_t finalStatus = refusalCode != 0 ? refusalCode : storage::kStatusSigned;
-    storage::MarkDelivered(entry.id, finalStatus, operationTime, reply.signedData);
-    ShowLine(L"Сообщение отправлено Отправителю");
-    SetEntryStatus(&entry, finalStatus);
-    ForgetSending(entry.id);
+    if (storage::MarkDelivered(entry.id, finalStatus, operationTime, reply.signedData)) {
+      ShowLine(L"Сообщение отправлено Отправителю");
+      SetEntryStatus(&entry, finalStatus);
+      ForgetSending(entry.id);
+    } else {
+      // The server has the reply but the row does not say so. A signed
+      // reply keeps status 1 and its saved reply, stays among the rows sent
+      // again, and the server's code 10 then ends it.
+      core::LogError("Ошибка записи отправленного ответа " + storage::DatabaseError(), entry.id);
+      ShowLine(refusalCode == 0 ? L"Ответ принят АИС, но не записан в базу. Он будет отправлен повторно."
+                                : L"Ответ принят АИС, но не записан в базу.");
+    }
   } else {
     const bool alreadyThere = result.code == kCodeAlreadyPresent && !resend;
     ShowLine(alreadyThere ? L"Cообщение уже существует в АИС" : L"Ошибка отправки сообщения");

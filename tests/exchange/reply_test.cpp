@@ -197,6 +197,26 @@ TEST_F(ReplyTest, ReplyThatCannotBeSavedIsNotSent) {
   EXPECT_TRUE(ForAlpha(53).empty());
 }
 
+TEST_F(ReplyTest, AcceptedReplyThatCannotBeRecordedIsSentAgain) {
+  storage::MessageEntry entry = ReceiveDocument("<html>Счёт</html>");
+  ASSERT_EQ(sqlite3_exec(storage::Database(),
+                         "CREATE TRIGGER refuse_recording BEFORE UPDATE ON Messages WHEN NEW.status = 2 "
+                         "BEGIN SELECT RAISE(ABORT, 'disk full'); END",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  EXPECT_EQ(exchange::AnswerMessage(entry, false, 0),
+            Lines({L"Ответ принят АИС, но не записан в базу. Он будет отправлен повторно."}));
+  EXPECT_NE(ErrorLog().find("Ошибка записи отправленного ответа"), std::string::npos);
+  EXPECT_EQ(Row(entry.id).status, 1);
+  EXPECT_EQ(storage::MessageAt(storage::FindMessageByIdm(entry.idm))->status, 1);
+
+  // Once the row can be written, the resend (answered with code 10) ends it.
+  ASSERT_EQ(sqlite3_exec(storage::Database(), "DROP TRIGGER refuse_recording", nullptr, nullptr, nullptr), SQLITE_OK);
+  exchange::ResendSavedReplies();
+  EXPECT_EQ(Row(entry.id).status, 2);
+  EXPECT_EQ(ForAlpha(53).size(), 1u) << "sent once, found there once";
+}
+
 TEST_F(ReplyTest, AnOperationWorksOnItsRowWhereverTheListMovedIt) {
   storage::MessageEntry first = ReceiveDocument("<html>Первый</html>");
   ASSERT_EQ(first.row, 0);
