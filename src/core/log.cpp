@@ -59,9 +59,12 @@ std::string MakeRunStamp(int hour, int minute, int second, int millisecond) {
   return Format("%02d%02d%02d_%03d", hour, minute, second, millisecond);
 }
 
-bool MakeSubfolder(std::string* parent, const std::string& name, bool descend) {
+namespace {
+
+// MakeSubfolder, the new folder open to the user alone when ownerOnly.
+bool MakeFolder(std::string* parent, const std::string& name, bool descend, bool ownerOnly) {
   std::string path = *parent + name + platform::kPathSeparator;
-  bool ok = platform::FolderCreate(path);
+  bool ok = ownerOnly ? platform::FolderCreatePrivate(path) : platform::FolderCreate(path);
   if (!ok) {
     int error = platform::LastSystemError();
     ok = platform::ErrorKindOf(error) == platform::ErrorKind::AlreadyExists;
@@ -73,8 +76,19 @@ bool MakeSubfolder(std::string* parent, const std::string& name, bool descend) {
   return ok;
 }
 
+}  // namespace
+
+bool MakeSubfolder(std::string* parent, const std::string& name, bool descend) {
+  return MakeFolder(parent, name, descend, false);
+}
+
 void LogWrite(const std::string& text, const char* kind, const char* stem) {
-  std::string root = platform::TempFolder() + logRoot + platform::kPathSeparator;
+  // The lines are the user's business alone: the folders are made 0700 and
+  // the files 0600 in the user's own temporary folder, and the file is not
+  // opened through a link. Without such a folder the line is dropped.
+  const std::string temp = platform::TempFolder();
+  if (temp.empty()) return;
+  std::string root = temp + logRoot + platform::kPathSeparator;
   std::string kindFolder = root + (kind != nullptr ? kind : kLogExcept) + platform::kPathSeparator;
   const platform::CalendarTime now = platform::LocalNow();
   std::string day = Format("%d%02d%02d", now.year, now.month, now.day);
@@ -96,13 +110,13 @@ void LogWrite(const std::string& text, const char* kind, const char* stem) {
     platform::FileClose(&openLog);
     // The folders are made only when the file's folder is not there (the
     // first line of a kind, of a day, or after somebody removed them).
-    if (!platform::FileOpen(fileName, platform::OpenMode::AppendAlways, &openLog)) {
+    if (!platform::FileOpen(fileName, platform::OpenMode::AppendPrivate, &openLog)) {
       if (platform::ErrorKindOf(platform::LastSystemError()) != platform::ErrorKind::NotFound) return;
-      std::string folder = platform::TempFolder();
-      if (!MakeSubfolder(&folder, logRoot, true)) return;
-      if (!MakeSubfolder(&folder, kind != nullptr ? kind : kLogExcept, true)) return;
-      if (!MakeSubfolder(&folder, day, true)) return;
-      if (!platform::FileOpen(fileName, platform::OpenMode::AppendAlways, &openLog)) return;
+      std::string folder = temp;
+      if (!MakeFolder(&folder, logRoot, true, true)) return;
+      if (!MakeFolder(&folder, kind != nullptr ? kind : kLogExcept, true, true)) return;
+      if (!MakeFolder(&folder, day, true, true)) return;
+      if (!platform::FileOpen(fileName, platform::OpenMode::AppendPrivate, &openLog)) return;
     }
     openLogCheckedMs = platform::MonotonicMs();
   }

@@ -1,4 +1,6 @@
-// The diagnostic log: plain text files under the user's temporary folder.
+// The diagnostic log: plain text files under the user's own temporary
+// folder (platform::TempFolder()), readable by the user alone: folders
+// 0700, files 0600, never opened through a link.
 //
 //   <temp>/<root>/<kind>/<yyyymmdd>/<stem>.txt
 //

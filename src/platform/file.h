@@ -21,6 +21,8 @@ enum class OpenMode {
   ReadWriteExisting,  // read and write; the file must exist
   OpenAlways,         // read and write; created when missing, never truncated
   AppendAlways,       // write at the end; created when missing
+  AppendPrivate,      // as AppendAlways, but created readable by the user
+                      // alone, and never through a link at the last step
   CreateAlways,       // write; created, or truncated when present
   CreateNew,          // write; fails with AlreadyExists when present
 };
@@ -65,6 +67,9 @@ bool FolderExists(const std::string& path);
 
 // Creates one folder. False with ErrorKind::AlreadyExists when it is there.
 bool FolderCreate(const std::string& path);
+
+// The same, the new folder open to the user alone.
+bool FolderCreatePrivate(const std::string& path);
 
 struct FolderEntry {
   std::string name;  // name within the folder

@@ -13,9 +13,20 @@ extern const char kPathSeparator;
 // (LastSystemError() tells why).
 std::string ExecutablePath();
 
-// The user's temporary folder, ending with the separator: $TMPDIR or /tmp
-// on Linux, GetTempPath() on Windows.
+// The user's own temporary folder, ending with the separator: GetTempPath()
+// on Windows, which is per user. On Linux $TMPDIR when it is set; otherwise
+// OwnFolderIn("/tmp/", "tessarin-<uid>"), since /tmp is shared by every
+// user. Empty when no folder of the user's own can be had.
 std::string TempFolder();
+
+// The user's own folder `name` inside a folder that other users may write
+// to: made 0700 when missing, and taken only when it is a real folder (not
+// a link) owned by the user that no one else may enter. A folder that fails
+// that test is never written into: a fresh private folder "<name>.XXXXXX"
+// made there for the rest of the run stands in for it (its path goes to
+// stderr once). Empty when even that cannot be made. Ends with the
+// separator.
+std::string OwnFolderIn(const std::string& shared, const std::string& name);
 
 // Folder part of a path, up to and including its last separator; empty when
 // the path has none.

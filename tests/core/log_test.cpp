@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <regex>
@@ -132,6 +134,24 @@ TEST_F(LogTest, LinesOfSeveralThreadsStayWhole) {
   for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) ++count;
   EXPECT_EQ(count, 800u);
   EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), 800u);
+}
+
+TEST_F(LogTest, TheLogIsReadableByTheUserAloneAndALinkInItsPlaceIsNotFollowed) {
+  core::LogError("Access", 5);
+  core::LogException("TimerService");
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(logs.folder.path + "Tessarin")) {
+    struct stat st;
+    ASSERT_EQ(lstat(entry.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, entry.is_directory() ? 0700u : 0600u) << entry.path();
+  }
+
+  // A link planted where the run's file of a kind will be made.
+  std::string planted = logs.folder.path + "elsewhere.txt";
+  test_support::WriteText(planted, "");
+  std::filesystem::create_directories(logs.folder.path + "Tessarin/Except/" + Today());
+  std::filesystem::create_symlink(planted, logs.folder.path + "Tessarin/Except/" + Today() + "/101112_013.txt");
+  core::LogWrite("secret", core::kLogExcept, "101112_013");
+  EXPECT_EQ(ReadText(planted), "");
 }
 
 }  // namespace

@@ -5,10 +5,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 
 #include "platform/error.h"
 #include "platform/fault_injection.h"
+#include "platform/paths.h"
 #include "test_support.h"
 
 namespace {
@@ -114,6 +120,47 @@ TEST_F(FileTest, FaultsCanBeLimitedToAPathAndACount) {
   EXPECT_FALSE(platform::FileOpen(dir.path + "locked", platform::OpenMode::CreateAlways, &file));
   EXPECT_TRUE(platform::FileOpen(dir.path + "locked", platform::OpenMode::CreateAlways, &file));
   platform::FileClose(&file);
+}
+
+// Mode bits of a path, or -1 when it is not there.
+int ModeOf(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
+
+TEST_F(FileTest, WithoutTmpdirTheTemporaryFolderIsTheUsersOwnFolderOfTmp) {
+  const char* old = std::getenv("TMPDIR");
+  std::string saved = old != nullptr ? old : "";
+  unsetenv("TMPDIR");
+  std::string folder = platform::TempFolder();
+  if (old != nullptr) setenv("TMPDIR", saved.c_str(), 1);
+  EXPECT_EQ(folder, "/tmp/tessarin-" + std::to_string(geteuid()) + "/");
+  EXPECT_EQ(ModeOf(folder), 0700);
+}
+
+TEST_F(FileTest, AnOwnFolderIsMadePrivateAndAForeignOrLinkedOneIsNeverUsed) {
+  EXPECT_EQ(platform::OwnFolderIn(dir.path, "mine"), dir.path + "mine/");
+  EXPECT_EQ(ModeOf(dir.path + "mine"), 0700);
+  EXPECT_EQ(platform::OwnFolderIn(dir.path, "mine"), dir.path + "mine/");
+
+  // Somebody else's folder, a link to one, or one open to others is
+  // refused; a fresh private folder stands in for it for the rest of the run.
+  std::filesystem::create_directory(dir.path + "elsewhere");
+  std::filesystem::create_directory_symlink(dir.path + "elsewhere", dir.path + "linked");
+  std::filesystem::create_directory(dir.path + "open");
+  chmod((dir.path + "open").c_str(), 0777);
+  for (const char* name : {"linked", "open"}) {
+    std::string standIn = platform::OwnFolderIn(dir.path, name);
+    EXPECT_THAT(standIn, ::testing::MatchesRegex(dir.path + name + "\\.[A-Za-z0-9]{6}/")) << name;
+    EXPECT_EQ(ModeOf(standIn), 0700);
+    EXPECT_EQ(platform::OwnFolderIn(dir.path, name), standIn);
+  }
+  if (geteuid() == 0) {
+    std::filesystem::create_directory(dir.path + "foreign");
+    chmod((dir.path + "foreign").c_str(), 0700);
+    ASSERT_EQ(chown((dir.path + "foreign").c_str(), 65534, 65534), 0);
+    EXPECT_NE(platform::OwnFolderIn(dir.path, "foreign"), dir.path + "foreign/");
+  }
 }
 
 }  // namespace

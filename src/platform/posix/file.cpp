@@ -43,6 +43,9 @@ bool FileOpen(const std::string& path, OpenMode mode, File* file) {
     case OpenMode::AppendAlways:
       flags |= O_WRONLY | O_CREAT | O_APPEND;
       break;
+    case OpenMode::AppendPrivate:
+      flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
+      break;
     case OpenMode::CreateAlways:
       flags |= O_WRONLY | O_CREAT | O_TRUNC;
       break;
@@ -52,7 +55,7 @@ bool FileOpen(const std::string& path, OpenMode mode, File* file) {
   }
   int fd;
   do {
-    fd = open(path.c_str(), flags, 0666);
+    fd = open(path.c_str(), flags, mode == OpenMode::AppendPrivate ? 0600 : 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return Fail();
   struct stat st;
@@ -233,11 +236,19 @@ bool FolderExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool FolderCreate(const std::string& path) {
+namespace {
+
+bool MakeFolder(const std::string& path, mode_t mode) {
   if (FaultFires(Syscall::MakeFolder, path.c_str())) return false;
-  if (mkdir(path.c_str(), 0777) != 0) return Fail();
+  if (mkdir(path.c_str(), mode) != 0) return Fail();
   return true;
 }
+
+}  // namespace
+
+bool FolderCreate(const std::string& path) { return MakeFolder(path, 0777); }
+
+bool FolderCreatePrivate(const std::string& path) { return MakeFolder(path, 0700); }
 
 bool ListFolder(const std::string& folder, const std::string& pattern, std::vector<FolderEntry>* entries) {
   entries->clear();

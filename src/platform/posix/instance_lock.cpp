@@ -17,7 +17,10 @@ namespace platform {
 namespace {
 
 std::string LockPath(const std::string& programFolder) {
-  return TempFolder() + InstanceLockName(programFolder) + ".lock";
+  // Without a temporary folder of the user's own the path is empty, and
+  // opening it fails.
+  std::string temp = TempFolder();
+  return temp.empty() ? temp : temp + InstanceLockName(programFolder) + ".lock";
 }
 
 }  // namespace
