@@ -20,8 +20,10 @@ constexpr unsigned kCodePageSystem = 0;
 constexpr unsigned kCodePage1251 = 1251;
 constexpr unsigned kCodePageUtf8 = 65001;
 
-// Conversions never fail outward: text that cannot be converted gives an
-// empty result.
+// Conversions never fail outward and never drop a text: a character that
+// the page cannot hold becomes '?' (U+FFFD in UTF-8), bytes that are no
+// character of the page become U+FFFD, one by one, and the rest of the
+// text stays (a PIN with such a character is a wrong PIN, not no PIN).
 std::string ToNarrow(const std::wstring& text, unsigned codePage);
 std::wstring ToWide(const std::string& text, unsigned codePage);
 

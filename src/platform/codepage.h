@@ -9,7 +9,10 @@
 
 namespace platform {
 
-// False when the text cannot be converted whole.
+// A character that the target page cannot hold becomes '?' (U+FFFD in
+// UTF-8), and bytes that are no character of the source page become
+// U+FFFD, each one for itself, as the Windows conversions do by default.
+// False only for a page the program does not know.
 bool WideToCodePage(const std::wstring& text, unsigned codePage, std::string* out);
 bool CodePageToWide(const std::string& text, unsigned codePage, std::wstring* out);
 

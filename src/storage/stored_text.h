@@ -13,8 +13,9 @@ namespace storage {
 std::string CutUtf8(const std::string& bytes, size_t limit);
 
 // UTF-8 bytes as wide text. Bytes that are not valid UTF-8 still give a
-// text: ASCII bytes stay, every other byte becomes U+FFFD. Texts that came
-// out of a wrong decipherment are thus kept rather than dropped.
+// text: each of them becomes U+FFFD, the rest stays (without a converter
+// at all, ASCII bytes stay and every other byte becomes U+FFFD). Texts that
+// came out of a wrong decipherment are thus kept rather than dropped.
 std::wstring WideFromStored(const std::string& bytes);
 
 }  // namespace storage

@@ -81,9 +81,14 @@ TEST(CodePages, ConvertUtf8And1251AndNeverFailOutward) {
   EXPECT_EQ(core::ToNarrow(L"Пароль", core::kCodePage1251), "\xCF\xE0\xF0\xEE\xEB\xFC");
   EXPECT_EQ(core::ToWide("\xCF\xE0\xF0\xEE\xEB\xFC", core::kCodePage1251), L"Пароль");
   EXPECT_EQ(core::ToWide("Отправитель", core::kCodePageUtf8), L"Отправитель");
-  // Characters outside the page, and broken UTF-8, give an empty text.
-  EXPECT_EQ(core::ToNarrow(L"漢字", core::kCodePage1251), "");
-  EXPECT_EQ(core::ToWide("\xFF\xFE", core::kCodePageUtf8), L"");
+  // A character outside the page becomes '?' and a byte that is no
+  // character U+FFFD, each for itself; the rest of the text stays.
+  EXPECT_EQ(core::ToNarrow(L"漢字", core::kCodePage1251), "??");
+  EXPECT_EQ(core::ToNarrow(L"12\x00E9" L"34", core::kCodePage1251), "12?34");
+  EXPECT_EQ(core::ToWide("\xFF\xFE", core::kCodePageUtf8), L"\xFFFD\xFFFD");
+  EXPECT_EQ(core::ToWide("Па\xFFроль\xD0", core::kCodePageUtf8), L"Па\xFFFDроль\xFFFD");
+  EXPECT_EQ(core::ToWide("\xCF\x98\xE0", core::kCodePage1251), L"П\xFFFDа");
+  EXPECT_EQ(core::ToNarrow(std::wstring(L"a\xD800" L"b"), core::kCodePageUtf8), "a\xEF\xBF\xBD" "b");
 }
 
 TEST(FormatCertDate, GivesYearMonthDayOfTheUniversalTime) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <string>
 #include <vector>
 
 #include "platform/error.h"
@@ -55,9 +57,14 @@ struct Converters {
 
 thread_local Converters converters;
 
-// Converts all of `in` from one charset to another; false when any byte
-// cannot be converted.
-bool Convert(const char* to, const char* from, const char* in, size_t inBytes, std::vector<char>* out) {
+// Converts all of `in` from one charset to another. A character that the
+// target cannot take, or bytes that are no character of the source, are
+// replaced one by one, as the Windows conversions do by default: every
+// unit of the source that fails (one byte of narrow text, one wide
+// character) gives one `substitute` (the bytes of U+FFFD or '?' in the
+// target charset). False only when no converter can be had.
+bool Convert(const char* to, const char* from, const char* in, size_t inBytes, size_t unit,
+             const std::string& substitute, std::vector<char>* out) {
   iconv_t cd = converters.Get(to, from);
   if (cd == kNoConverter) {
     SetLastSystemError(errno);
@@ -66,13 +73,41 @@ bool Convert(const char* to, const char* from, const char* in, size_t inBytes, s
   out->assign(inBytes * 4 + 16, '\0');
   char* inPtr = const_cast<char*>(in);
   size_t inLeft = inBytes;
-  char* outPtr = out->data();
-  size_t outLeft = out->size();
-  bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
-            iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != static_cast<size_t>(-1);
-  if (!ok) SetLastSystemError(errno);
-  out->resize(out->size() - outLeft);
-  return ok;
+  size_t used = 0;
+  for (;;) {
+    char* outPtr = out->data() + used;
+    size_t outLeft = out->size() - used;
+    size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    const int error = errno;
+    if (result != static_cast<size_t>(-1)) iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    used = out->size() - outLeft;
+    if (result != static_cast<size_t>(-1)) break;  // the whole input is converted
+    if (error == E2BIG) {
+      out->resize(out->size() * 2);
+      continue;
+    }
+    if (error != EILSEQ && error != EINVAL) {
+      SetLastSystemError(error);
+      return false;
+    }
+    // The unit at inPtr cannot be converted (or is cut off at the end):
+    // one substitute for it, and on behind it.
+    const size_t skip = std::min(unit, inLeft);
+    inPtr += skip;
+    inLeft -= skip;
+    if (out->size() - used < substitute.size()) out->resize(out->size() * 2 + substitute.size());
+    std::copy(substitute.begin(), substitute.end(), out->begin() + static_cast<std::ptrdiff_t>(used));
+    used += substitute.size();
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+  }
+  out->resize(used);
+  return true;
+}
+
+// U+FFFD as bytes of the converters' wide charset.
+std::string WideReplacement() {
+  const wchar_t replacement = L'\xFFFD';
+  return std::string(reinterpret_cast<const char*>(&replacement), sizeof(replacement));
 }
 
 }  // namespace
@@ -87,9 +122,11 @@ bool WideToCodePage(const std::wstring& text, unsigned codePage, std::string* ou
     out->assign(text.begin(), text.end());
     return true;
   }
+  // UTF-8 takes U+FFFD for what it cannot hold, a single-byte page '?'.
+  const std::string substitute = codePage == 1251 ? "?" : "\xEF\xBF\xBD";
   std::vector<char> bytes;
   if (!Convert(charset, "WCHAR_T", reinterpret_cast<const char*>(text.data()),
-               text.size() * sizeof(wchar_t), &bytes)) {
+               text.size() * sizeof(wchar_t), sizeof(wchar_t), substitute, &bytes)) {
     return false;
   }
   out->assign(bytes.begin(), bytes.end());
@@ -106,7 +143,7 @@ bool CodePageToWide(const std::string& text, unsigned codePage, std::wstring* ou
     return true;
   }
   std::vector<char> bytes;
-  if (!Convert("WCHAR_T", charset, text.data(), text.size(), &bytes)) return false;
+  if (!Convert("WCHAR_T", charset, text.data(), text.size(), 1, WideReplacement(), &bytes)) return false;
   out->assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
   return true;
 }
