@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "core/log.h"
+#include "storage/messages.h"
 #include "storage/statement.h"
 
 namespace storage {
@@ -26,6 +27,30 @@ namespace {
 std::atomic<sqlite3*> connection{nullptr};  // open for the whole run
 }
 
+namespace {
+
+// How long a statement waits for a lock that another connection holds (a
+// support engineer's sqlite3 or tsr-tool reading the file) before it gives
+// up with "database is locked".
+constexpr int kBusyTimeoutMs = 5000;
+
+// Prepares each statement of kStatementsCheckedAtOpen once; false, with
+// SQLite's message logged, when one cannot be prepared.
+bool StatementsPrepare(sqlite3* db) {
+  for (const char* const* text = kStatementsCheckedAtOpen; *text != nullptr; ++text) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, *text, -1, &statement, nullptr) != SQLITE_OK) {
+      core::LogError(sqlite3_errmsg(db), 0);
+      sqlite3_finalize(statement);
+      return false;
+    }
+    sqlite3_finalize(statement);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool OpenDatabase(const std::string& pathUtf8, const char* script) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(pathUtf8.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
@@ -33,6 +58,7 @@ bool OpenDatabase(const std::string& pathUtf8, const char* script) {
     sqlite3_close(db);
     return false;
   }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
   char* message = nullptr;
   if (sqlite3_exec(db, script, nullptr, nullptr, &message) != SQLITE_OK) {
     core::LogError(message != nullptr ? message : sqlite3_errmsg(db), 0);
@@ -44,7 +70,15 @@ bool OpenDatabase(const std::string& pathUtf8, const char* script) {
   // rollback journal each commit costs several syncs of the whole page
   // set; with the log it costs one append. Stock SQLite reads the file the
   // same (it stays a plain database with a -wal file beside it while open).
+  // The log is emptied into the file when the connection closes
+  // (CloseDatabase), so that a copy of "TS.db" alone is whole.
   sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  // A statement that this SQLite cannot take fails the start, not the
+  // operation that needs it later.
+  if (!StatementsPrepare(db)) {
+    sqlite3_close(db);
+    return false;
+  }
   sqlite3* old = connection.exchange(db);
   FinalizeIdleStatements();
   if (old != nullptr) sqlite3_close(old);
@@ -56,7 +90,14 @@ sqlite3* Database() { return connection.load(); }
 void CloseDatabase() {
   sqlite3* old = connection.exchange(nullptr);
   FinalizeIdleStatements();
-  if (old != nullptr) sqlite3_close(old);
+  if (old == nullptr) return;
+  // Everything in the write-ahead log goes into "TS.db" and the log is cut
+  // to nothing, even when another connection keeps the file open and the
+  // close below is not the last one (which would do it by itself).
+  if (sqlite3_wal_checkpoint_v2(old, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) != SQLITE_OK) {
+    core::LogError(sqlite3_errmsg(old), 0);
+  }
+  sqlite3_close(old);
 }
 
 std::string DatabaseError() {

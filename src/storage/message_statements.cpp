@@ -10,6 +10,17 @@
 #include "storage/stored_text.h"
 
 namespace storage {
+
+// The empty texts are written as '' literals: stock SQLite also takes ""
+// for an empty text when no column of that name exists, but a build
+// without that leniency refuses the statement, and the rows it should
+// have finished would stay in status 1.
+const char kMarkDeliveredSql[] =
+    "UPDATE messages set status = ?, DateOperation = ?, tempSD = '', tempDFS = '', "
+    "message = ? where id = ?";
+
+const char* const kStatementsCheckedAtOpen[] = {kMarkDeliveredSql, nullptr};
+
 namespace {
 
 int BindBlob(sqlite3_stmt* statement, int index, const uint8_t* data, size_t size, bool copy) {
@@ -175,9 +186,7 @@ bool MarkSending(int64_t id, int64_t operationTime, const std::vector<uint8_t>& 
 bool MarkDelivered(int64_t id, int32_t status, int64_t operationTime,
                    const std::vector<uint8_t>& message) {
   try {
-    Statement update(
-        "UPDATE messages set status = ?, DateOperation = ?, tempSD = \"\", tempDFS = \"\", "
-        "message = ? where id = ?");
+    Statement update(kMarkDeliveredSql);
     if (update.handle == nullptr) return false;
     sqlite3_bind_int64(update.handle, 1, status);
     sqlite3_bind_int64(update.handle, 2, operationTime);

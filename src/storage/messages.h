@@ -118,6 +118,11 @@ bool MarkSending(int64_t id, int64_t operationTime, const std::vector<uint8_t>& 
 bool MarkDelivered(int64_t id, int32_t status, int64_t operationTime,
                    const std::vector<uint8_t>& message);
 
+// Texts of the statements that OpenDatabase prepares once before it calls
+// the database usable (MarkDelivered's: a reply saved in status 1 must
+// be able to finish), ending with null.
+extern const char* const kStatementsCheckedAtOpen[];
+
 // The row of the id for viewing and saving; none when missing or failed.
 std::optional<StoredMessage> SelectForShow(int64_t id);
 

@@ -71,10 +71,10 @@ class ClientWorkingTest : public ::testing::Test {
     client.Start(program.path, temp.path, {{"TESSARIN_CERTSTORE", store.path}, {"TESSARIN_SERVER", server}});
   }
 
-  int StoredRows() {
+  int StoredRows(const std::string& file = "TS.db") {
     sqlite3* db = nullptr;
     int rows = -1;
-    if (sqlite3_open_v2((program.path + "TS.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    if (sqlite3_open_v2((program.path + file).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
       sqlite3_stmt* statement = nullptr;
       if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Messages WHERE status = 0", -1, &statement, nullptr) == SQLITE_OK &&
           sqlite3_step(statement) == SQLITE_ROW) {
@@ -124,6 +124,9 @@ TEST_F(ClientWorkingTest, CountsOnItsTimerThenFetchesStoresAndListsOnTheExchange
   client.Type("exit");
   EXPECT_EQ(client.Wait(), 0);
   EXPECT_EQ(sim->Get("/mailboxes/beta").body.size(), 0u) << "the fetched messages were deleted on the server";
+  // The ended client left its rows in "TS.db" itself: a copy of that file alone holds them.
+  fs::copy_file(program.path + "TS.db", program.path + "copy.db");
+  EXPECT_EQ(StoredRows("copy.db"), 2);
 }
 
 TEST_F(ClientWorkingTest, GetReportsWhileHiddenAndSignDescribesTheRowAndWaitsForYes) {

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -315,7 +317,7 @@ TEST_F(MessagesTest, StatementTextsAreTheClientsOwn) {
       "SELECT senderIKS,message,type,status,dateIn,expire,senderBranch,number,tempSD,tempDFS from "
       "MESSAGES where id = ?",
       "UPDATE messages set status = ?, DateOperation = ?, tempSD = ?, tempDFS = ? where id = ?",
-      "UPDATE messages set status = ?, DateOperation = ?, tempSD = \"\", tempDFS = \"\", message = ? "
+      "UPDATE messages set status = ?, DateOperation = ?, tempSD = '', tempDFS = '', message = ? "
       "where id = ?",
       "SELECT senderIKS,message,type,status,dateIn,expire,senderBranch,number from MESSAGES where id = ?",
       "UPDATE messages set message = ?, type = ? where id = ?",
@@ -326,6 +328,73 @@ TEST_F(MessagesTest, StatementTextsAreTheClientsOwn) {
       "SELECT id,Name,type,I,B from SETTINGS",
   };
   EXPECT_EQ(traced, expected);
+}
+
+// A support engineer's sqlite3 reading the file while the client starts:
+// the client waits for the lock instead of failing with "database is
+// locked".
+TEST_F(MessagesTest, OpeningWaitsWhileAnotherConnectionReads) {
+  storage::CloseDatabase();
+  const std::string path = folder.path + "new.db";  // its tables are still to be made
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "CREATE TABLE t(x); BEGIN; SELECT count(*) FROM t;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  std::atomic<bool> done{false};
+  bool opened = false;
+  std::thread opener([&] {
+    opened = storage::OpenDatabase(path, storage::kSchemaScript);
+    done = true;
+  });
+  // The opener has made the tables in its journal and waits to commit them
+  // (or has given up).
+  while (!done && !std::filesystem::exists(path + "-journal")) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  opener.join();
+  sqlite3_close(other);
+  EXPECT_TRUE(opened) << LogText();
+  EXPECT_EQ(storage::InsertMessage(Sample(1, 1)), 0);
+}
+
+// A copy of "TS.db" taken after the client ended holds every row, even
+// when a tool still had the file open (so that the client's close is not
+// the last one).
+TEST_F(MessagesTest, ClosingEmptiesTheWriteAheadLogIntoTheFile) {
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(DatabasePath().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "SELECT count(*) FROM Messages", nullptr, nullptr, nullptr), SQLITE_OK);
+  for (int i = 1; i <= 20; ++i) Insert(i, i);
+  storage::CloseDatabase();
+  std::error_code missing;
+  const auto walSize = std::filesystem::file_size(DatabasePath() + "-wal", missing);
+  EXPECT_TRUE(missing || walSize == 0) << walSize;
+  std::filesystem::copy_file(DatabasePath(), folder.path + "copy.db");
+  sqlite3_close(other);
+  ASSERT_TRUE(storage::OpenDatabase(folder.path + "copy.db", storage::kSchemaScript));
+  EXPECT_EQ(Query("SELECT count(*) FROM Messages"), "20");
+}
+
+// MarkDelivered finishes a reply saved in status 1; a SQLite that cannot
+// take it must stop the start rather than leave such rows for ever.
+TEST_F(MessagesTest, TheStatementThatFinishesAReplyIsCheckedAtOpening) {
+  int64_t id = Insert(1, 1);
+  ASSERT_TRUE(storage::MarkSending(id, 1, {1}, {2}));
+  // Without SQLite's leniency for "" the statement still runs.
+  sqlite3_db_config(storage::Database(), SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+  EXPECT_TRUE(storage::MarkDelivered(id, storage::kStatusSigned, 2, {3}));
+  EXPECT_EQ(Query("SELECT typeof(TempSD) || length(TempSD) || typeof(TempDFS) FROM Messages"), "text0text");
+
+  // A table the statement cannot run on is refused when the file is opened.
+  storage::CloseDatabase();
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((folder.path + "old.db").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "CREATE TABLE Messages (id INTEGER PRIMARY KEY, idm INTEGER, status INTEGER)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(other);
+  EXPECT_FALSE(storage::OpenDatabase(folder.path + "old.db", storage::kSchemaScript));
+  EXPECT_EQ(storage::Database(), nullptr);
+  EXPECT_NE(LogText().find("Error = no such column: "), std::string::npos) << LogText();
 }
 
 }  // namespace
