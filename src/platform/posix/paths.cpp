@@ -34,8 +34,9 @@ bool IsOwnFolder(const std::string& path) {
 }
 
 // Makes the folder 0700 unless something is there already; then tells
-// whether what is there is the user's own.
+// whether what is there is the user's own. One lstat when it is.
 bool MakeOwnFolder(const std::string& path) {
+  if (IsOwnFolder(path)) return true;
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
     SetLastSystemError(errno);
     return false;
