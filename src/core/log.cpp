@@ -108,6 +108,10 @@ void LogWrite(const std::string& text, const char* kind, const char* stem) {
   if (lastLogFile != fileName) lastLogFile = fileName;
   if (!reuse) {
     platform::FileClose(&openLog);
+    // A file is opened by its path only in a folder found just now to be
+    // the user's own; when the verdict changed, the next line goes to the
+    // new folder.
+    if (platform::TempFolder(true) != temp) return;
     // The folders are made only when the file's folder is not there (the
     // first line of a kind, of a day, or after somebody removed them).
     if (!platform::FileOpen(fileName, platform::OpenMode::AppendPrivate, &openLog)) {

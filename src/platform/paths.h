@@ -16,8 +16,11 @@ std::string ExecutablePath();
 // The user's own temporary folder, ending with the separator: GetTempPath()
 // on Windows, which is per user. On Linux $TMPDIR when it is set; otherwise
 // OwnFolderIn("/tmp/", "tessarin-<uid>"), since /tmp is shared by every
-// user. Empty when no folder of the user's own can be had.
-std::string TempFolder();
+// user. Empty when no folder of the user's own can be had. The verdict on
+// the folder of /tmp is kept for a second, so that a log line costs no
+// system call for it; `fresh` asks again at once (before a file is opened
+// there by its path).
+std::string TempFolder(bool fresh = false);
 
 // The user's own folder `name` inside a folder that other users may write
 // to: made 0700 when missing, and taken only when it is a real folder (not

@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/error.h"
 
 namespace platform {
@@ -20,6 +22,12 @@ namespace platform {
 const char kPathSeparator = '/';
 
 namespace {
+
+// The last answer of TempFolder() without $TMPDIR and when it was found.
+constexpr int64_t kVerdictMs = 1000;
+std::mutex verdictLock;
+std::string& verdict = *new std::string;  // guarded by verdictLock
+int64_t verdictMs = 0;                    // guarded by verdictLock
 
 // Stand-ins made for refused folders, by the refused folder's path.
 std::mutex standInLock;
@@ -84,14 +92,22 @@ std::string OwnFolderIn(const std::string& shared, const std::string& name) {
   return made + '/';
 }
 
-std::string TempFolder() {
+std::string TempFolder(bool fresh) {
   const char* tmpdir = std::getenv("TMPDIR");
   if (tmpdir != nullptr && tmpdir[0] != '\0') {
     std::string folder = tmpdir;
     if (folder.back() != '/') folder += '/';
     return folder;
   }
-  return OwnFolderIn("/tmp/", "tessarin-" + std::to_string(geteuid()));
+  // A system call costs about as much as writing the log line that asks.
+  static const std::string name = "tessarin-" + std::to_string(geteuid());
+  std::lock_guard<std::mutex> hold(verdictLock);
+  const int64_t now = MonotonicMs();
+  if (fresh || verdict.empty() || now - verdictMs >= kVerdictMs || now < verdictMs) {
+    verdict = OwnFolderIn("/tmp/", name);
+    verdictMs = now;
+  }
+  return verdict;
 }
 
 std::string FolderOf(const std::string& path) {
