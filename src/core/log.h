@@ -11,9 +11,10 @@
 // and the operation's full name.
 //
 // The writer never fails loudly: a folder that cannot be created or a file
-// that cannot be opened drops the line. Every line opens, appends to and
-// closes its file, so the log is complete up to the last line before a
-// crash. Any thread may write.
+// that cannot be opened drops the line. Each line is one write to a file
+// kept open between lines (docs/log-format.md says when it is opened
+// again), so the log is complete up to the last line before a crash. Any
+// thread may write.
 #pragma once
 
 #include <cstdint>
