@@ -52,6 +52,14 @@ class ReplyTest : public ExchangeTest {
     return found;
   }
 
+  // The table refuses to set a row to this status, as a full disk would.
+  static void RefuseStatus(int status) {
+    const std::string trigger = "CREATE TRIGGER refuse_" + std::to_string(status) +
+                                " BEFORE UPDATE ON Messages WHEN NEW.status = " + std::to_string(status) +
+                                " BEGIN SELECT RAISE(ABORT, 'disk full'); END";
+    ASSERT_EQ(sqlite3_exec(storage::Database(), trigger.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+
   static std::wstring Lines(std::initializer_list<const wchar_t*> lines) {
     std::wstring text;
     for (const wchar_t* line : lines) text += std::wstring(line) + L"<BR>";
@@ -186,11 +194,7 @@ TEST_F(ReplyTest, RefusingASendingRowReplacesThePendingSignature) {
 
 TEST_F(ReplyTest, ReplyThatCannotBeSavedIsNotSent) {
   storage::MessageEntry entry = ReceiveDocument("<html>Счёт</html>");
-  ASSERT_EQ(sqlite3_exec(storage::Database(),
-                         "CREATE TRIGGER refuse_saving BEFORE UPDATE ON Messages WHEN NEW.status = 1 "
-                         "BEGIN SELECT RAISE(ABORT, 'disk full'); END",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  RefuseStatus(1);
   EXPECT_EQ(exchange::AnswerMessage(entry, true, 0), Lines({L"Ошибка при подготовке сообщения для Отправителя"}));
   EXPECT_EQ(Counter("requests.53") + Counter("requests.153"), 0);
   EXPECT_EQ(Row(entry.id).status, 0);
@@ -199,11 +203,7 @@ TEST_F(ReplyTest, ReplyThatCannotBeSavedIsNotSent) {
 
 TEST_F(ReplyTest, AcceptedReplyThatCannotBeRecordedIsSentAgain) {
   storage::MessageEntry entry = ReceiveDocument("<html>Счёт</html>");
-  ASSERT_EQ(sqlite3_exec(storage::Database(),
-                         "CREATE TRIGGER refuse_recording BEFORE UPDATE ON Messages WHEN NEW.status = 2 "
-                         "BEGIN SELECT RAISE(ABORT, 'disk full'); END",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  RefuseStatus(2);
   EXPECT_EQ(exchange::AnswerMessage(entry, false, 0),
             Lines({L"Ответ принят АИС, но не записан в базу. Он будет отправлен повторно."}));
   EXPECT_NE(ErrorLog().find("Ошибка записи отправленного ответа"), std::string::npos);
@@ -211,7 +211,7 @@ TEST_F(ReplyTest, AcceptedReplyThatCannotBeRecordedIsSentAgain) {
   EXPECT_EQ(storage::MessageAt(storage::FindMessageByIdm(entry.idm))->status, 1);
 
   // Once the row can be written, the resend (answered with code 10) ends it.
-  ASSERT_EQ(sqlite3_exec(storage::Database(), "DROP TRIGGER refuse_recording", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(storage::Database(), "DROP TRIGGER refuse_2", nullptr, nullptr, nullptr), SQLITE_OK);
   exchange::ResendSavedReplies();
   EXPECT_EQ(Row(entry.id).status, 2);
   EXPECT_EQ(ForAlpha(53).size(), 1u) << "sent once, found there once";
