@@ -162,7 +162,10 @@ void Ask(const storage::MessageEntry& entry, uint8_t refusalCode) {
   std::array<std::wstring, 5> columns = storage::MessageColumns(entry);
   Print(L"Отправитель: " + columns[1] + L"\nУНП: " + columns[2] + L"\nВид сообщения: " + columns[3] +
         L"\nПолучено: " + columns[0]);
-  if (refusalCode == 0) {
+  if (refusalCode == 0 && entry.type == storage::kMessageCertificateRequest) {
+    Print(L"Отправить Отправителю Ваш сертификат открытого ключа? Введите yes, чтобы отправить; любой другой ответ "
+          L"отменяет отправку.");
+  } else if (refusalCode == 0) {
     Print(L"Подписать электронный документ? Введите yes, чтобы подписать; любой другой ответ отменяет подписание.");
   } else {
     Print(L"Причина отказа: " + exchange::RefusalText(refusalCode) +
