@@ -14,6 +14,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui.h"
+#include "shell/autostart.h"
 #include "shell/console.h"
 #include "shell/main_window.h"
 #include "shell/work.h"
@@ -136,6 +137,9 @@ std::optional<int> CreateMainWindow() {
   platform::ui::SetTrayHandler(OnTrayNotify);
 
   bool certificateUsable = StartWork();
+  // Without a settings dialog the settings change only between runs
+  // (tsr-tool settings), so the autostart entry follows them at each start.
+  UpdateAutostart(platform::ExecutablePath());
   platform::ui::ShowMainWindow(!certificateUsable && !WebInterfaceOn() ? platform::ui::Show::Normal
                                                                         : platform::ui::Show::Hide);
   return std::nullopt;

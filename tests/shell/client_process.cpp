@@ -26,6 +26,7 @@ void ClientProcess::Start(const std::string& folder, const std::string& temp,
   pid = fork();
   if (pid == 0) {
     setenv("TMPDIR", temp.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (temp + "config").c_str(), 1);  // its autostart entries stay in the test
     for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
     dup2(pipeEnds[0], 0);
     close(pipeEnds[0]);

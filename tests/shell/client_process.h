@@ -17,7 +17,8 @@ struct ClientProcess {
   std::string output;   // file that receives its stdout and stderr
   bool closedOutput = false;  // stdout and stderr a pipe nobody reads instead
 
-  // Starts folder + "Tessarin" with TMPDIR=temp and the extra variables.
+  // Starts folder + "Tessarin" with TMPDIR=temp, XDG_CONFIG_HOME=temp +
+  // "config" and the extra variables.
   void Start(const std::string& folder, const std::string& temp,
              const std::vector<std::pair<std::string, std::string>>& environment = {});
 

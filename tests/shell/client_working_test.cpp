@@ -175,6 +175,7 @@ TEST_F(ClientWorkingTest, InTheExchangeFolderModeTheConsoleLeavesTheMessagesToTh
   ASSERT_EQ(sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", "Счёт № 4"}}).status,
             201);
   Setting("IDC_SERVICE", "1");
+  Setting("IDC_RUN", "1");
   StartClient();
   client.Type("get");
   client.Type("list");
@@ -186,6 +187,9 @@ TEST_F(ClientWorkingTest, InTheExchangeFolderModeTheConsoleLeavesTheMessagesToTh
   client.Type("exit");
   EXPECT_EQ(client.Wait(), 0);
   EXPECT_EQ(sim->Get("/mailboxes/beta").body.size(), 1u) << "the message waits for the accounting system";
+  // The start with "IDC_RUN" on added the client's autostart entry.
+  EXPECT_THAT(test_support::ReadText(temp.path + "config/autostart/Tessarin 190000002.desktop"),
+              ::testing::HasSubstr("\nExec=\"" + program.path + "Tessarin\"\n"));
 }
 
 TEST_F(ClientWorkingTest, AWrongStoredPasswordStopsTheAutomaticExchange) {
