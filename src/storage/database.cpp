@@ -24,10 +24,8 @@ const char kSchemaScript[] =
     "`type` INTEGER,`I` INTEGER,`B` BLOB);";
 
 namespace {
-std::atomic<sqlite3*> connection{nullptr};  // open for the whole run
-}
 
-namespace {
+std::atomic<sqlite3*> connection{nullptr};  // open for the whole run
 
 // How long a statement waits for a lock that another connection holds (a
 // support engineer's sqlite3 or tsr-tool reading the file) before it gives
