@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,7 +101,10 @@ enum class Answer {
   No,
 };
 
-// Shows a message box; headless, a Yes/No question is answered No.
+// Shows a message box. Headless, a Yes/No question is asked on the console
+// while it is read (StartConsoleInput): "yes" or "да" answers Yes, any
+// other line No; without a console, or when the input ends or the loop is
+// told to quit meanwhile, it is answered No and says so.
 Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons buttons);
 
 // Prints a line to the console as it is (no stamp).
@@ -113,6 +117,13 @@ void ConsolePrint(const std::wstring& text);
 // end of the input is not a command. On Windows the window's own controls
 // are the input and this does nothing.
 void StartConsoleInput(std::function<void(const std::wstring& line)> handler);
+
+// Headless: the console face of a modal dialog. Blocks the calling thread
+// until the next console line arrives and returns it to the caller instead
+// of the handler. One dialog at a time; other callers wait their turn.
+// Nothing, at once, while the console is not read; nothing when the input
+// ends or the loop is told to quit while waiting.
+std::optional<std::wstring> ConsoleReadModal();
 
 // Milliseconds of the monotonic clock at the user's last input (a console
 // line, or NoteUserInput from the web interface); the time of start until

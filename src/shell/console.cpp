@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "core/client_state.h"
 #include "core/text.h"
 #include "exchange/document.h"
 #include "exchange/reply.h"
@@ -131,6 +132,13 @@ std::optional<storage::MessageEntry> EntryOf(std::wistringstream& words) {
 
 void Get() {
   if (!ExchangeButtonUsable()) return;
+  // The client asks whether to register an organisation the server does
+  // not know only while its window is shown, where a user can answer. The
+  // user who typed "get" after a declined registration is there to
+  // answer: the window is shown as for a button press.
+  if (core::GetClientState() == core::kStateRegistrationDeclined && !platform::ui::MainWindowVisible()) {
+    OnTrayNotify(kTrayDoubleClick);
+  }
   // The window is normally hidden, and a hidden window shows no status
   // lines: what the exchange reported is printed from the collected text.
   exchange::StatusCollector collector;

@@ -7,6 +7,7 @@
 #include "core/format.h"
 #include "core/log.h"
 #include "core/text.h"
+#include "exchange/session.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
@@ -14,6 +15,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/ui.h"
+#include "shell/agreement_dialog.h"
 #include "shell/autostart.h"
 #include "shell/console.h"
 #include "shell/main_window.h"
@@ -136,6 +138,9 @@ std::optional<int> CreateMainWindow() {
   platform::ui::TrayAdd(kIconReady, kVersionTextWide);
   platform::ui::SetTrayHandler(OnTrayNotify);
 
+  // An organisation the server does not know registers once the user has
+  // accepted the agreement.
+  exchange::SetRegistrationDialog([] { RunAgreementDialog(); });
   bool certificateUsable = StartWork();
   // Without a settings dialog the settings change only between runs
   // (tsr-tool settings), so the autostart entry follows them at each start.

@@ -59,11 +59,15 @@ class ClientWorkingTest : public ::testing::Test {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
 
-  void StartSim() {
+  // The client's organisation (beta) is known to the server unless told
+  // otherwise.
+  void StartSim(bool betaKnown = true) {
     sim = std::make_unique<sim_test::SimProcess>(std::vector<std::string>{"--quiet"});
     ASSERT_TRUE(sim->started());
     ASSERT_EQ(sim->Post("/organisations", json{{"pki", "alpha"}}).status, 201);
-    ASSERT_EQ(sim->Post("/organisations", json{{"pki", "beta"}}).status, 201);
+    if (betaKnown) {
+      ASSERT_EQ(sim->Post("/organisations", json{{"pki", "beta"}}).status, 201);
+    }
     server = sim->endpoint();
   }
 
@@ -166,6 +170,31 @@ TEST_F(ClientWorkingTest, GetReportsWhileHiddenAndSignDescribesTheRowAndWaitsFor
   json sent = sim->Get("/received/beta").body;
   ASSERT_EQ(sent.size(), 1u) << sent;
   EXPECT_THAT(sent[0]["type"].get<int>(), ::testing::AnyOf(53, 153));  // the co-signed document
+  client.Type("exit");
+  EXPECT_EQ(client.Wait(), 0);
+}
+
+TEST_F(ClientWorkingTest, AnUnknownOrganisationRegistersFromTheConsoleOnlyOnceTheAgreementIsAccepted) {
+  StartSim(false);
+  StartClient();
+  // Started hidden, the client asked nobody; "get" shows the window and
+  // the question is asked there.
+  for (int round = 1; round <= 2; ++round) {
+    client.Type("get");
+    ASSERT_TRUE(client.WaitForConsole("Выбранный сертификат: ООО Бета\r\nне зарегистрован в АИС\r\nЗарегистрировать?",
+                                      20, round))
+        << client.Console();
+    client.Type("yes");
+    ASSERT_TRUE(client.WaitForConsole("=== Соглашение ===", 20, round)) << client.Console();
+    client.Type(round == 1 ? "decline" : "agree");
+    if (round == 1) {
+      ASSERT_TRUE(client.WaitForConsole("Регистрация прервана пользователем")) << client.Console();
+      EXPECT_EQ(sim->Get("/organisations").body.size(), 1u) << "declined: only alpha is known";
+    }
+  }
+  ASSERT_TRUE(client.WaitForConsole("Регистрация прошла успешно")) << client.Console();
+  ASSERT_TRUE(client.WaitForConsole("Соединение с АИС успешно установлено.")) << client.Console();
+  EXPECT_EQ(sim->Get("/organisations/beta").status, 200);
   client.Type("exit");
   EXPECT_EQ(client.Wait(), 0);
 }

@@ -59,6 +59,24 @@ Backend& State() {
 }
 
 std::mutex consoleMutex;
+
+// Console input as the reader thread and a modal dialog share it.
+struct ConsoleInput {
+  std::mutex mutex;
+  std::condition_variable arrived;  // a line for the dialog, the end, or quit
+  bool reading = false;             // StartConsoleInput runs its reader
+  bool ended = false;               // stdin is closed
+  bool quitting = false;            // PostQuit came: no dialog waits any more
+  int waiting = 0;                  // dialogs waiting for a line
+  std::deque<std::wstring> lines;   // lines read for a waiting dialog
+};
+
+ConsoleInput& Input() {
+  static ConsoleInput* input = new ConsoleInput;  // lives to the end of the process
+  return *input;
+}
+
+std::mutex modalTurn;  // one modal dialog reads the console at a time
 std::atomic<int64_t> lastInputMs{MonotonicMs()};
 
 void Print(const std::wstring& text) {
@@ -254,8 +272,15 @@ Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons
   if (!caption.empty()) line += L"[" + caption + L"] ";
   line += text;
   if (buttons == Buttons::YesNo) {
-    Print(line + L"\n(вопрос без ответа: принят ответ по умолчанию «Нет»)");
-    return Answer::No;
+    Print(line + L"\nВведите yes (да) или no (нет):");
+    std::optional<std::wstring> answer = ConsoleReadModal();
+    if (!answer) {
+      Print(L"(вопрос без ответа: принят ответ по умолчанию «Нет»)");
+      return Answer::No;
+    }
+    std::wstring word = answer->substr(0, answer->find_last_not_of(L" \t\r") + 1);
+    word.erase(0, word.find_first_not_of(L" \t"));
+    return word == L"yes" || word == L"да" ? Answer::Yes : Answer::No;
   }
   Print(line);
   return Answer::Ok;
@@ -264,15 +289,50 @@ Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons
 void ConsolePrint(const std::wstring& text) { Print(text); }
 
 void StartConsoleInput(std::function<void(const std::wstring& line)> handler) {
-  std::thread([handler = std::move(handler)]() {
+  ConsoleInput& input = Input();
+  {
+    std::lock_guard<std::mutex> lock(input.mutex);
+    input.reading = true;
+  }
+  std::thread([handler = std::move(handler), &input]() {
     std::string bytes;
     while (std::getline(std::cin, bytes)) {
       NoteUserInput();
       std::wstring line;
       CodePageToWide(bytes, 65001, &line);
+      {
+        // A dialog waiting for an answer takes the line; otherwise it is
+        // a command.
+        std::lock_guard<std::mutex> lock(input.mutex);
+        if (input.waiting > 0) {
+          input.lines.push_back(std::move(line));
+          input.arrived.notify_all();
+          continue;
+        }
+      }
       Post([handler, line]() { handler(line); });
     }
+    std::lock_guard<std::mutex> lock(input.mutex);
+    input.ended = true;
+    input.arrived.notify_all();
   }).detach();
+}
+
+std::optional<std::wstring> ConsoleReadModal() {
+  std::lock_guard<std::mutex> turn(modalTurn);
+  ConsoleInput& input = Input();
+  std::unique_lock<std::mutex> lock(input.mutex);
+  if (!input.reading) return std::nullopt;
+  ++input.waiting;
+  input.arrived.wait(lock, [&input] { return !input.lines.empty() || input.ended || input.quitting; });
+  --input.waiting;
+  if (input.quitting || input.lines.empty()) {
+    input.lines.clear();
+    return std::nullopt;
+  }
+  std::wstring line = std::move(input.lines.front());
+  input.lines.pop_front();
+  return line;
 }
 
 int64_t LastInputMs() { return lastInputMs.load(); }
@@ -383,6 +443,10 @@ void PostQuit(int exitCode) {
     b.quit = true;
   }
   b.wake.notify_all();
+  ConsoleInput& input = Input();
+  std::lock_guard<std::mutex> lock(input.mutex);
+  input.quitting = true;
+  input.arrived.notify_all();
 }
 
 bool FireTimerForTest(int id) {
@@ -427,6 +491,9 @@ void ResetForTest() {
   b.posted.clear();
   b.quit = false;
   b.exitCode = 0;
+  ConsoleInput& input = Input();
+  std::lock_guard<std::mutex> inputLock(input.mutex);
+  input.quitting = false;
 }
 
 }  // namespace platform::ui
