@@ -2,7 +2,11 @@
 #include "shell/message_dialog.h"
 
 #include "exchange/document.h"
+#include "core/text.h"
 #include "exchange/result_codes.h"
+#include "platform/process.h"
+#include "platform/ui.h"
+#include "shell/version.h"
 #include "storage/messages.h"
 
 namespace shell {
@@ -80,6 +84,14 @@ void BuildMessageDialog(const storage::MessageEntry& entry, MessageDialog* dialo
       if (verdict == 0) dialog->canRefuse = false;
     }
   }
+}
+
+void ShowExchangeSetupHelp() {
+  platform::ui::MessageBox(
+      L"Для настройки обмена с учетной системой обратитесь в службу технической поддержки.\r\n" +
+          core::ToWide(kSupportAddress, core::kCodePageUtf8),
+      L"", platform::ui::Buttons::Ok);
+  platform::ShellOpen(kSupportAddress);
 }
 
 }  // namespace shell
