@@ -1,6 +1,6 @@
 // The autostart entry that starts the client when the user logs on, kept in
 // line with the setting "IDC_RUN". Called by the start-up once the work has
-// started (the settings then are those the user last saved).
+// started, and by the parameters dialog after its OK restarted the work.
 #pragma once
 
 #include <string>

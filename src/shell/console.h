@@ -10,6 +10,11 @@ namespace shell {
 // Runs one command line; unknown commands print the help.
 void RunConsoleCommand(const std::wstring& line);
 
+// The parameters dialog on the console (the menu command "Настройка"):
+// prints its fields and starts their edit, which "settings ok" or
+// "settings cancel" ends.
+void OpenSettingsEdit();
+
 // Starts reading the console.
 void StartConsole();
 

@@ -142,8 +142,9 @@ std::optional<int> CreateMainWindow() {
   // accepted the agreement.
   exchange::SetRegistrationDialog([] { RunAgreementDialog(); });
   bool certificateUsable = StartWork();
-  // Without a settings dialog the settings change only between runs
-  // (tsr-tool settings), so the autostart entry follows them at each start.
+  // The settings may have changed since the last run (tsr-tool settings):
+  // the autostart entry follows them at each start, and after each OK of
+  // the parameters dialog.
   UpdateAutostart(platform::ExecutablePath());
   platform::ui::ShowMainWindow(!certificateUsable && !WebInterfaceOn() ? platform::ui::Show::Normal
                                                                         : platform::ui::Show::Hide);

@@ -5,6 +5,8 @@
 #include "exchange/intake.h"
 #include "platform/process.h"
 #include "platform/ui.h"
+#include "shell/about_dialog.h"
+#include "shell/console.h"
 #include "shell/status.h"
 #include "shell/version.h"
 #include "storage/settings.h"
@@ -27,7 +29,7 @@ bool OnCommand(int command) {
       return true;
     }
     case kCommandAbout:
-      platform::ui::MessageBox(std::wstring(L"Tessarin, версия ") + kVersionTextWide, L"О проекте ",
+      platform::ui::MessageBox(AboutVersionLine() + L"\n" + kAboutDescription, L"О проекте ",
                                platform::ui::Buttons::Ok);
       return true;
     case kCommandExit:
@@ -36,9 +38,11 @@ bool OnCommand(int command) {
     case kCommandManual:
       platform::ShellOpen(kManualAddress);
       return true;
+    case kCommandSettings:
+      OpenSettingsEdit();
+      return true;
     default:
-      // The settings dialog and the update check come with their own parts
-      // of the shell; tsr-tool settings edits the settings meanwhile.
+      // The update check comes with its own part of the shell.
       return false;
   }
 }

@@ -125,12 +125,21 @@ TEST_F(ClientWorkingTest, CountsOnItsTimerThenFetchesStoresAndListsOnTheExchange
   client.Type("list");
   ASSERT_TRUE(client.WaitForConsole("ООО Альфа | 190000001 | Электронный документ | Не подписан", 10, 2))
       << client.Console();
+
+  // One is refused with a reason picked from the offered list, where the
+  // separator is no reason.
+  for (const char* line : {"refuse 2", "5", "2", "yes"}) client.Type(line);
+  ASSERT_TRUE(client.WaitForConsole("Сообщение отправлено Отправителю")) << client.Console();
+  EXPECT_THAT(client.Console(), ::testing::HasSubstr("Разделитель не является причиной отказа"));
+  json sent = sim->Get("/received/beta").body;
+  ASSERT_EQ(sent.size(), 1u) << sent;
+  EXPECT_EQ(sent[0]["type"], 56);
   client.Type("exit");
   EXPECT_EQ(client.Wait(), 0);
   EXPECT_EQ(sim->Get("/mailboxes/beta").body.size(), 0u) << "the fetched messages were deleted on the server";
   // The ended client left its rows in "TS.db" itself: a copy of that file alone holds them.
   fs::copy_file(program.path + "TS.db", program.path + "copy.db");
-  EXPECT_EQ(StoredRows("copy.db"), 2);
+  EXPECT_EQ(StoredRows("copy.db"), 1) << "one unanswered, one refused";
 }
 
 TEST_F(ClientWorkingTest, GetReportsWhileHiddenAndSignDescribesTheRowAndWaitsForYes) {
@@ -221,14 +230,28 @@ TEST_F(ClientWorkingTest, InTheExchangeFolderModeTheConsoleLeavesTheMessagesToTh
               ::testing::HasSubstr("\nExec=\"" + program.path + "Tessarin\"\n"));
 }
 
-TEST_F(ClientWorkingTest, AWrongStoredPasswordStopsTheAutomaticExchange) {
+TEST_F(ClientWorkingTest, AWrongStoredPasswordStopsTheAutomaticExchangeUntilTheSettingsMendIt) {
   StartSim();
+  ASSERT_EQ(sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", "Счёт № 5"}}).status,
+            201);
   Setting("IDC_PASS", "87654321");
   StartClient();
   EXPECT_TRUE(client.WaitForConsole(
       "Внимание: В настройках не указан верный пароль от контейнера. Автоматический обмен производиться не будет"))
       << client.Console();
+
+  client.Type("certs");
+  ASSERT_TRUE(client.WaitForConsole("| 190000002 |")) << client.Console();
+  EXPECT_THAT(client.Console(), ::testing::HasSubstr("| 190000001 |"));
+  client.Type("settings");
+  client.Type("settings set pass 12345678");
+  client.Type("settings set email org@example.by");
+  client.Type("settings ok");
+  ASSERT_TRUE(client.WaitForConsole("Настройки сохранены")) << client.Console();
+  // The work starts again with the right password and counts the waiting message.
+  EXPECT_TRUE(client.WaitForConsole("Внимание: Ожидают получения 1 сообщений")) << client.Console();
   EXPECT_EQ(client.Stop(), 0);
+  EXPECT_EQ(test_support::RunTool("settings get IDC_EMAIL --folder " + program.path).output, "org@example.by\n");
 }
 
 TEST_F(ClientWorkingTest, AMissingKeyMediumGivesItsWarningAfterTheCountedFailures) {
