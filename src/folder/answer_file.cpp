@@ -127,10 +127,16 @@ int XMLSave(const std::string& folder, const std::string& iks, std::string* writ
       return -1;
     }
     core::LogInfo("XMLSave create - ok");
-    int64_t count = data.empty() ? 0 : platform::FileWriteAt(file, 0, data.data(), data.size());
+    size_t count = 0;
+    while (count < data.size()) {
+      int64_t put = platform::FileWriteAt(file, static_cast<int64_t>(count), data.data() + count,
+                                          data.size() - count);
+      if (put <= 0) break;
+      count += static_cast<size_t>(put);
+    }
     int error = platform::LastSystemError();
     platform::FileClose(&file);
-    if (count != static_cast<int64_t>(data.size())) {
+    if (count != data.size()) {
       core::LogError("Ошибка записи XML файла", error);
       platform::FileDelete(temporary);
       return -1;

@@ -1,6 +1,6 @@
 // tsr-tool: the support command line for the payload primitives (LZARI
-// compression, the Xtea128 cipher, SHA-512) and whatever later commands join
-// the table below. Usage is in docs/tsr-tool.md.
+// compression, the Xtea128 cipher, SHA-512), the exchange folder's files
+// and whatever later commands join the table below. Usage is in docs/tsr-tool.md.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -29,6 +29,18 @@ const Command kCommands[] = {
      "encipher or decipher an exchange-folder file with the key of the certificate whose key "
      "identifier is HEX40; HEX32, its first 32 digits, gives the same key",
      RunExchange},
+    {"request",
+     "FOLDER --iks HEX40|HEX32 --type NAME [--senderiks HEX40] [--number DIGITS27] "
+     "[--message TEXT | --message-file FILE] [--cpk CERTFILE[,KEYFILE]]... [--receiveriks HEX40] "
+     "[--receiverunp UNP] [--receiverbranch CODE] [--expire DAYS] [--rejectioncode CODE] "
+     "[--confirmdelivery] [--receiverpk-file FILE] [--face T] [--base T] [--post T] [--name T] "
+     "[--as NAME.xml]",
+     "write an enciphered request file into FOLDER/out/ as an accounting system does; file "
+     "contents are Base64-encoded by the tool",
+     RunRequest},
+    {"answers", "FOLDER --iks HEX40|HEX32 [--xml]",
+     "decipher and print the answer files in FOLDER/in/: one line each, or the whole text",
+     RunAnswers},
 };
 
 void PrintUsage(std::FILE* to) {
