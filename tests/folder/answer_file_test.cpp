@@ -143,10 +143,11 @@ TEST_F(AnswerFileTest, FailedWriteLeavesNoFileAndSaysSo) {
   EXPECT_EQ(result, -1);
   EXPECT_TRUE(test_support::ListTree(In()).empty());
 
-  // A rename that fails loses the temporary file too.
+  // The answer is written under a temporary name and renamed into place;
+  // a rename that fails loses the temporary file too.
   folder::XMLCreate();
   folder::XMLElement(L"refer", L"lost");
-  platform::InjectFault(platform::Syscall::Rename, EACCES);
+  platform::InjectFault(platform::Syscall::Rename, EACCES, -1, In() + "lost.xml.tmp");
   result = folder::XMLSave(exchange.path, kIks);
   platform::ClearFaults();
   EXPECT_EQ(result, -1);
