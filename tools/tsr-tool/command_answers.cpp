@@ -38,6 +38,7 @@ int RunAnswers(const Command& self, const std::vector<std::string>& args) {
   in += "in/";
 
   std::vector<platform::FolderEntry> entries;
+  if (!platform::FolderExists(in)) return kExitOk;  // no answer was written yet
   if (!platform::ListFolder(in, "*.xml", &entries)) {
     std::fprintf(stderr, "tsr-tool answers: cannot list %s (system error %d)\n", in.c_str(),
                  platform::LastSystemError());
