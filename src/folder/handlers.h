@@ -9,7 +9,6 @@
 // saved, so that nothing the accounting system asked for is lost.
 #pragma once
 
-#include <atomic>
 #include <string>
 
 #include "folder/folder_request.h"
