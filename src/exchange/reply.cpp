@@ -2,6 +2,7 @@
 // docs/exchange.md).
 #include "exchange/reply.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -125,16 +126,12 @@ bool PrepareCertificateAnswer(const storage::StoredMessage& row, const crypto::K
   if (!RequisitesComplete()) return false;
   crypto::DataBlock certificate;
   if (!crypto::GetCertBlob(own, &certificate)) return false;
-  std::vector<uint8_t> data;
-  AppendLe(&data, certificate.count, 4);
-  std::vector<uint8_t> der = crypto::BlockBytes(certificate);
-  data.insert(data.end(), der.begin(), der.end());
+  std::vector<std::string> requisites;
   for (const Requisite& requisite : kRequisites) {
-    std::string text = core::ToNarrow(storage::GetSettingText(requisite.setting).value_or(std::wstring()),
-                                      core::kCodePageUtf8);
-    AppendLe(&data, static_cast<uint32_t>(text.size()), 2);
-    data.insert(data.end(), text.begin(), text.end());
+    requisites.push_back(core::ToNarrow(storage::GetSettingText(requisite.setting).value_or(std::wstring()),
+                                        core::kCodePageUtf8));
   }
+  std::vector<uint8_t> data = CertificateAnswerData(crypto::BlockBytes(certificate), requisites);
   crypto::KeyId recipient{};
   std::copy(row.senderIKS.begin(), row.senderIKS.end(), recipient.begin());
   crypto::DataBlock envelope;
@@ -298,6 +295,19 @@ std::wstring AnswerClaimed(const storage::MessageEntry& entry, bool reload, uint
 }
 
 }  // namespace
+
+std::vector<uint8_t> CertificateAnswerData(const std::vector<uint8_t>& certificate,
+                                          const std::vector<std::string>& requisites) {
+  std::vector<uint8_t> data;
+  AppendLe(&data, static_cast<uint32_t>(certificate.size()), 4);
+  data.insert(data.end(), certificate.begin(), certificate.end());
+  for (const std::string& requisite : requisites) {
+    const size_t size = std::min<size_t>(requisite.size(), 0xFFFF);
+    AppendLe(&data, static_cast<uint32_t>(size), 2);
+    data.insert(data.end(), requisite.begin(), requisite.begin() + static_cast<std::ptrdiff_t>(size));
+  }
+  return data;
+}
 
 std::wstring ClientSingAndSendMessage(int position, bool reload, uint8_t refusalCode) {
   std::optional<storage::MessageEntry> entry = storage::MessageAt(position);

@@ -25,6 +25,15 @@ constexpr uint8_t kTypeCoSignedCompressed = 153; // the same, compressed
 constexpr uint8_t kTypeCertificateAnswer = 74;   // the certificate with the requisites
 constexpr uint8_t kTypeRefusal = 56;             // one refusal code
 
+// The plain data of a certificate answer, before it is encrypted for the
+// asker: the certificate's length (4 bytes, little-endian), the DER
+// certificate, then each requisite (in whose person, on what authority,
+// position, name) as a 2-byte little-endian byte count and its bytes; a
+// requisite longer than 65535 bytes is cut there. The exchange folder's
+// "thecertificate" builds the same data from its request.
+std::vector<uint8_t> CertificateAnswerData(const std::vector<uint8_t>& certificate,
+                                          const std::vector<std::string>& requisites);
+
 // Signs (refusalCode 0) or refuses (refusalCode 111..199) the message at
 // the position: prepares the reply, saves it (a fresh signature) with
 // MarkSending, sends it, and records an accepted reply with MarkDelivered.

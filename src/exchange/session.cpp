@@ -322,9 +322,7 @@ void ServiceStatusStep() {
   }
 }
 
-void StartLinkTimer() {
-  platform::ui::SetTimer(kTimerLink, kLinkRetryMs, HookOrDefault(linkTimerTask, [] { CTS(nullptr); }));
-}
+void StartLinkTimer() { exchange::StartLinkTimer(kLinkRetryMs); }
 
 void StartContainerTimer() {
   platform::ui::SetTimer(kTimerContainer, kContainerRetryMs,
@@ -663,6 +661,10 @@ void ResetSessionStateForTest() {
   registrationDialog = nullptr;
   containerTimerTask = nullptr;
   linkTimerTask = nullptr;
+}
+
+void StartLinkTimer(int periodMs) {
+  platform::ui::SetTimer(kTimerLink, periodMs, HookOrDefault(linkTimerTask, [] { CTS(nullptr); }));
 }
 
 }  // namespace exchange

@@ -139,6 +139,12 @@ void SetRegistrationDialog(Task dialog);
 void SetContainerTimerTask(Task task);
 void SetLinkTimerTask(Task task);
 
+// (Re)starts timer 1003 with the period; it runs the shell's task (see
+// above) or CTS. CTS starts it with kLinkRetryMs after a failure; the
+// exchange folder restarts it with a longer period when the server stops
+// taking documents.
+void StartLinkTimer(int periodMs);
+
 // Tests: every flag, hook and count back to its start value.
 void ResetSessionStateForTest();
 
