@@ -63,4 +63,10 @@ void XMLCloseAll() {
 
 const std::wstring& AnswerText() { return Document().text; }
 
+void XMLRestore(const std::wstring& text) {
+  AnswerDocument& document = Document();
+  document.open.clear();
+  document.text = text;
+}
+
 }  // namespace folder

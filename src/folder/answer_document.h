@@ -31,4 +31,9 @@ void XMLCloseAll();
 // The document's text so far.
 const std::wstring& AnswerText();
 
+// Replaces the document by a complete text written earlier (AnswerText of
+// a closed document); no element is open afterwards. The handlers use it
+// to save an answer they had to keep for a later pass.
+void XMLRestore(const std::wstring& text);
+
 }  // namespace folder

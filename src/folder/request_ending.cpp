@@ -1,0 +1,127 @@
+// The end of a sending request: answers before deletion, the kept answer
+// of an accepted request (request_ending.h).
+#include "folder/request_ending.h"
+
+#include <vector>
+
+#include "core/log.h"
+#include "core/text.h"
+#include "folder/answer_document.h"
+#include "folder/answer_file.h"
+#include "platform/error.h"
+#include "platform/file.h"
+
+namespace folder {
+
+namespace {
+
+std::string KeptAnswerPath(const FolderRequest& request) { return request.path + kAcceptedSuffix; }
+
+// Writes the kept answer under a temporary name and renames it, so that a
+// kept answer is whole or absent.
+bool KeepAnswer(const FolderRequest& request, const std::wstring& text) {
+  const std::string path = KeptAnswerPath(request);
+  const std::string temporary = path + ".tmp";
+  const std::string utf8 = core::ToNarrow(text, core::kCodePageUtf8);
+  if (!platform::WriteWholeFile(temporary, utf8.data(), utf8.size())) {
+    core::LogError("Can't keep the answer of an accepted request " + temporary, platform::LastSystemError());
+    platform::FileDelete(temporary);
+    return false;
+  }
+  if (!platform::FileMove(temporary, path)) {
+    core::LogError("Can't keep the answer of an accepted request " + path, platform::LastSystemError());
+    platform::FileDelete(temporary);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void DeleteRequest(const FolderRequest& request) {
+  if (!platform::FileDelete(request.path)) {
+    core::LogError("Can't delete the request " + request.path, platform::LastSystemError());
+  }
+}
+
+bool SaveAnswerAndFinish(const FolderPassContext& context, const FolderRequest& request) {
+  if (XMLSave(context.exchangeFolder, context.iks) != 0) {
+    core::LogError("The answer is not saved; the request waits for the next pass " + request.fileName, 0);
+    return false;
+  }
+  DeleteRequest(request);
+  return true;
+}
+
+bool RefuseRequest(const FolderPassContext& context, const FolderRequest& request, const std::wstring& text,
+                   int code) {
+  if (WriteErrorAnswer(context.exchangeFolder, context.iks, text, request.number, code) != 0) {
+    core::LogError("The error answer is not saved; the request waits for the next pass " + request.fileName, 0);
+    return false;
+  }
+  DeleteRequest(request);
+  return true;
+}
+
+void FinishAccepted(const FolderPassContext& context, const FolderRequest& request) {
+  XMLCloseAll();
+  const std::wstring text = AnswerText();
+  if (XMLSave(context.exchangeFolder, context.iks) == 0) {
+    DeleteRequest(request);
+    return;
+  }
+  if (KeepAnswer(request, text)) {
+    core::LogError("Accepted by the server, the answer is kept for the next pass " + request.fileName, 0);
+    return;
+  }
+  // Neither the answer nor the note that it was sent could be written:
+  // the answer is lost, but the request must not go out a second time.
+  core::LogError("Accepted by the server, the answer is lost " + request.fileName, 0);
+  DeleteRequest(request);
+}
+
+bool FinishedEarlier(const FolderPassContext& context, const FolderRequest& request) {
+  const std::string path = KeptAnswerPath(request);
+  if (!platform::FileExists(path)) return false;
+  std::vector<uint8_t> data;
+  if (!platform::ReadWholeFile(path, &data)) {
+    core::LogError("Can't read the kept answer " + path, platform::LastSystemError());
+    return true;
+  }
+  const std::string kept(data.begin(), data.end());
+  if (core::FindTag(kept, "number").value_or(std::string()) != request.number) {
+    // Left behind by an earlier request of the same file name.
+    core::LogError("A kept answer of another request is deleted " + path, 0);
+    platform::FileDelete(path);
+    return false;
+  }
+  core::LogInfo("The server accepted this request before; its kept answer is saved " + request.fileName);
+  XMLRestore(core::ToWide(kept, core::kCodePageUtf8));
+  if (XMLSave(context.exchangeFolder, context.iks) != 0) return true;
+  // The request first: a request without its kept answer would be sent
+  // again, and a kept answer left alone names another number.
+  DeleteRequest(request);
+  if (!platform::FileDelete(path)) core::LogError("Can't delete the kept answer " + path, platform::LastSystemError());
+  return true;
+}
+
+void SendAndAnswerStatus(const FolderPassContext& context, const FolderRequest& request,
+                         serverlink::ExchangeRecord* record, const std::wstring& status) {
+  exchange::ReplyResult result;
+  exchange::SendMessageAndGetAnswer(&result, record);
+  if (result.kind == exchange::kReplyAccepted) {
+    XMLCreate();
+    XMLOpen(L"root");
+    XMLElement(L"type", L"thestatus");
+    XMLElement(L"number", core::ToWide(request.number, core::kCodePageUtf8));
+    XMLElement(L"Status", status);
+    XMLElement(L"message", L"Отправлено");
+    FinishAccepted(context, request);
+    return;
+  }
+  // Nothing went out: the request waits for the next pass.
+  if (result.kind == exchange::kReplyNothing) return;
+  RefuseRequest(context, request, kSendError, result.code);
+}
+
+}  // namespace folder

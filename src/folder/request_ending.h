@@ -1,0 +1,64 @@
+// How a request of the sending handlers ends: its answer is saved before
+// its file is deleted, a refusal always leaves an error answer, and a
+// request the server has accepted is never sent again.
+//
+// Called by the sending handlers (sign_and_send.cpp, refusal_request.cpp,
+// certificate_requests.cpp) on the folder pass thread.
+//
+// When the server accepted a request but its answer could not be saved,
+// the answer's text is kept beside the request in the working folder, in
+// the file request path + kAcceptedSuffix (the folder pass takes only
+// "*.xml", so it never reads it as a request). The next pass that hands
+// the request to its handler finds the kept answer, saves it and deletes
+// both files without talking to the server. A kept answer whose `number`
+// is not the request's was left by an earlier request of the same file
+// name and is deleted.
+#pragma once
+
+#include <string>
+
+#include "exchange/session.h"
+#include "folder/handlers.h"
+#include "link/exchange_record.h"
+
+namespace folder {
+
+inline constexpr char kAcceptedSuffix[] = ".accepted";
+
+// The error answers of the sending handlers.
+inline constexpr wchar_t kSendError[] = L"Ошибка при отправке сообщения";
+inline constexpr wchar_t kEncryptError[] = L"Ошибка шифрования файла";
+
+// Deletes the request file; a failure is logged.
+void DeleteRequest(const FolderRequest& request);
+
+// Saves the answer document being written (XMLSave) and deletes the
+// request file when it was saved. True when saved; otherwise the request
+// stays for the next pass.
+bool SaveAnswerAndFinish(const FolderPassContext& context, const FolderRequest& request);
+
+// Writes the error answer (text, the request's number, code) and deletes
+// the request file when the answer was saved. True when saved.
+bool RefuseRequest(const FolderPassContext& context, const FolderRequest& request, const std::wstring& text,
+                   int code);
+
+// For a request the server has accepted: saves the answer document and
+// deletes the request file; when the answer cannot be saved, keeps it
+// beside the request (see above), or, failing that too, deletes the
+// request anyway, since sending it again would deliver it twice.
+void FinishAccepted(const FolderPassContext& context, const FolderRequest& request);
+
+// True when the server accepted this request in an earlier pass: the kept
+// answer is then saved and, once saved, the request and the kept answer
+// are deleted; nothing is sent. False when no answer is kept for it.
+bool FinishedEarlier(const FolderPassContext& context, const FolderRequest& request);
+
+// The common end of the requests answered with a status: sends the record;
+// accepted: the answer `type` "thestatus", `number`, `Status` = status,
+// `message` "Отправлено", finished with FinishAccepted. Nothing sent
+// (kind 0): the request stays. Any other reply: the error answer
+// kSendError with the reply code, and the request is deleted.
+void SendAndAnswerStatus(const FolderPassContext& context, const FolderRequest& request,
+                         serverlink::ExchangeRecord* record, const std::wstring& status);
+
+}  // namespace folder
