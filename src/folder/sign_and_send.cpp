@@ -1,0 +1,192 @@
+// "signsingle" (PSSingle: sign only) and "signfirst" / "signnext" (PSS:
+// sign, encrypt for the recipients and send), see handlers.h and
+// docs/exchange-folder.md. Called by the folder pass's dispatcher.
+#include <string>
+#include <vector>
+
+#include "core/log.h"
+#include "core/text.h"
+#include "crypto/certificates.h"
+#include "crypto/cms.h"
+#include "crypto/verify.h"
+#include "exchange/session.h"
+#include "folder/answer_document.h"
+#include "folder/answer_file.h"
+#include "folder/handlers.h"
+#include "folder/request_ending.h"
+#include "folder/request_record.h"
+#include "folder/request_types.h"
+#include "link/payload.h"
+
+namespace folder {
+
+namespace {
+
+const wchar_t kNoRights[] = L"Нет прав на отправку файлов";
+const wchar_t kSignError[] = L"Ошибка подписания файла";
+
+constexpr int kTypeSignFirst = 50;
+// The server takes no documents from this organisation now: no link to
+// the operator (14), no funds or blocked (15).
+constexpr uint8_t kCodeNoOperatorLink = 14;
+constexpr uint8_t kCodeBlocked = 15;
+// After 14 or 15 the link is checked again this often.
+constexpr int kSignFirstRetryMs = 300000;
+// A delivery confirmation wanted adds this to the wire type (52 → 62).
+constexpr int kConfirmationTypeOffset = 10;
+
+// Whether the organisation may send documents (the service status the
+// server last gave). False when the handler is done: with status 0 or
+// below the request waits; with 1 or 2 it is refused with two error
+// answers, one without and one with its number, and deleted once both are
+// saved.
+bool MaySend(const FolderPassContext& context, const FolderRequest& request) {
+  const int status = exchange::ServiceStatus();
+  if (status <= 0) return false;
+  if (status > 2) return true;
+  const bool first = WriteErrorAnswer(context.exchangeFolder, context.iks, kNoRights, "", 0) == 0;
+  const bool second = WriteErrorAnswer(context.exchangeFolder, context.iks, kNoRights, request.number, 0) == 0;
+  if (first && second) DeleteRequest(request);
+  return false;
+}
+
+// Decodes the document, converts the request and signs the document with
+// the selected certificate. False when the handler is done: a missing key
+// medium leaves the request waiting, any other failure refuses it.
+bool SignRequest(const FolderPassContext& context, const FolderRequest& request,
+                 serverlink::ExchangeRecord* record, std::vector<uint8_t>* signedMessage) {
+  const std::vector<uint8_t> document = core::Base64Decode(request.message);
+  if (!RecordFromRequest(request, record)) {
+    RefuseRequest(context, request, kConversionError, 0);
+    return false;
+  }
+  crypto::CertificateEntry own;
+  crypto::GetSelectedEntry(&own);
+  crypto::DataBlock signedBlock;
+  const uint32_t error = crypto::SignMessage(crypto::MakeBlock(document), own.keyId, &signedBlock, true);
+  if (error == crypto::provider::kErrorNoSmartCard) {
+    exchange::CheckContainer();
+    return false;
+  }
+  if (error != 0) {
+    RefuseRequest(context, request, kSignError, 0);
+    return false;
+  }
+  *signedMessage = crypto::BlockBytes(signedBlock);
+  return true;
+}
+
+// Starts the answer that carries the signed document.
+void StartSignedAnswer(const std::wstring& typeName, const FolderRequest& request,
+                       const std::vector<uint8_t>& signedMessage) {
+  const std::wstring number = core::ToWide(request.number, core::kCodePageUtf8);
+  XMLCreate();
+  XMLOpen(L"root");
+  XMLElement(L"type", typeName);
+  XMLElement(L"number", number);
+  XMLElement(L"refer", number + L"_" + typeName);
+  XMLElement(L"message", core::ToWide(core::Base64Encode(signedMessage), core::kCodePageUtf8));
+}
+
+// True when every signature of the signed message is valid; the report in
+// *report.
+bool SignatureValid(const std::vector<uint8_t>& signedMessage, std::wstring* report) {
+  int signatures = 0;
+  crypto::DataBlock content;
+  return crypto::VerifyMessageSignature(crypto::MakeBlock(signedMessage), &signatures, &content, report,
+                                        nullptr) >= 1;
+}
+
+void SignSingle(const FolderPassContext& context, const FolderRequest& request) {
+  if (!MaySend(context, request)) return;
+  serverlink::ExchangeRecord record;
+  std::vector<uint8_t> signedMessage;
+  if (!SignRequest(context, request, &record, &signedMessage)) return;
+  std::wstring report;
+  const bool valid = SignatureValid(signedMessage, &report);
+  StartSignedAnswer(L"eDocWithSign", request, signedMessage);
+  XMLElement(L"VerifySign", valid ? L"true" : L"false");
+  XMLElement(L"VerifyInfo", report);
+  SaveAnswerAndFinish(context, request);
+}
+
+void SignAndSend(const FolderPassContext& context, const FolderRequest& request, const std::wstring& answerType) {
+  // Whoever calls: a "signfirst" waits while the server takes no documents.
+  if (request.type == kTypeSignFirst && !SignFirstEnabled()) return;
+  if (FinishedEarlier(context, request)) return;
+  if (!MaySend(context, request)) return;
+  serverlink::ExchangeRecord record;
+  std::vector<uint8_t> signedMessage;
+  if (!SignRequest(context, request, &record, &signedMessage)) return;
+
+  std::wstring report;
+  const bool valid = SignatureValid(signedMessage, &report);
+  StartSignedAnswer(answerType, request, signedMessage);
+  if (!valid) {
+    XMLElement(L"VerifySign", L"false");
+    XMLElement(L"VerifyInfo", report);
+    SaveAnswerAndFinish(context, request);
+    return;
+  }
+  XMLElement(L"VerifySign", L"true");
+
+  std::string typeName = core::ToNarrow(answerType, core::kCodePageUtf8);
+  for (char& c : typeName) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  record.type = static_cast<uint8_t>(TypeCodeFromName(typeName) +
+                                     (request.confirmDelivery ? kConfirmationTypeOffset : 0));
+  record.payload = signedMessage;
+  serverlink::CompressRecordPayload(&record);  // above 1000 bytes: compressed, type + 100
+
+  std::vector<crypto::Recipient> recipients;
+  for (const RecipientSlot& slot : request.recipients) recipients.push_back({slot.certificate, slot.publicKey});
+  crypto::DataBlock envelope;
+  if (!crypto::CryptMessage(crypto::MakeBlock(record.payload), recipients, &envelope)) {
+    RefuseRequest(context, request, kEncryptError, 0);
+    return;
+  }
+  record.payload = crypto::BlockBytes(envelope);
+  record.payloadLength = static_cast<uint32_t>(record.payload.size());
+
+  exchange::ReplyResult result;
+  exchange::SendMessageAndGetAnswer(&result, &record);
+  if (result.kind == exchange::kReplyAccepted) {
+    // Accepted is final, whatever the connected flag says meanwhile.
+    XMLElement(L"VerifyInfo", report);
+    FinishAccepted(context, request);
+    return;
+  }
+  const bool connected = exchange::Connected();
+  bool waits = result.kind == exchange::kReplyNothing || !connected;
+  if (connected && result.kind == exchange::kReplyRefused &&
+      (result.code == kCodeNoOperatorLink || result.code == kCodeBlocked)) {
+    SetSignFirstEnabled(false);
+    exchange::StartLinkTimer(kSignFirstRetryMs);
+    if (result.code == kCodeNoOperatorLink) waits = true;
+  }
+  if (waits) return;
+  RefuseRequest(context, request, kSendError, result.code);
+}
+
+}  // namespace
+
+void PSSingle(const FolderPassContext& context, const FolderRequest& request) {
+  core::LogInfo("PSSingle");
+  try {
+    SignSingle(context, request);
+  } catch (...) {
+    core::LogException("PSSingle");
+  }
+  core::LogInfo("PSSingle - end");
+}
+
+void PSS(const FolderPassContext& context, const FolderRequest& request, const std::wstring& answerType) {
+  core::LogInfo("PSS");
+  try {
+    SignAndSend(context, request, answerType);
+  } catch (...) {
+    core::LogException("PSS");
+  }
+  core::LogInfo("PSS - end");
+}
+
+}  // namespace folder
