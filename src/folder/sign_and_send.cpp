@@ -111,9 +111,9 @@ void SignSingle(const FolderPassContext& context, const FolderRequest& request) 
 }
 
 void SignAndSend(const FolderPassContext& context, const FolderRequest& request, const std::wstring& answerType) {
+  if (FinishedEarlier(context, request)) return;
   // Whoever calls: a "signfirst" waits while the server takes no documents.
   if (request.type == kTypeSignFirst && !SignFirstEnabled()) return;
-  if (FinishedEarlier(context, request)) return;
   if (!MaySend(context, request)) return;
   serverlink::ExchangeRecord record;
   std::vector<uint8_t> signedMessage;
