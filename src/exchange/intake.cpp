@@ -101,11 +101,15 @@ std::vector<uint8_t> IdmBytes(int32_t idm) {
           static_cast<uint8_t>(value >> 24)};
 }
 
-bool IsDocumentType(int type) { return type == 52 || type == 62 || type == 152 || type == 162; }
+// A co-signed reply (53) is stored as it came; one whose sender wants a
+// delivery confirmation (63) is opened and confirmed like a 62.
+bool IsDocumentType(int type) {
+  return type == 52 || type == 62 || type == 63 || type == 152 || type == 162 || type == 163;
+}
 
 // A document whose sender wants a delivery confirmation arrives as 62
-// (162 compressed).
-bool WantsConfirmationOnArrival(int type) { return type == 62 || type == 162; }
+// (162 compressed), a co-signed reply as 63 (163).
+bool WantsConfirmationOnArrival(int type) { return type == 62 || type == 162 || type == 63 || type == 163; }
 
 // The list request and the status request read their answers themselves;
 // both share the sending.
@@ -241,8 +245,8 @@ Checked OpenDocument(serverlink::ExchangeRecord* message) {
   message->payload = crypto::BlockBytes(plain);
   message->payloadLength = static_cast<uint32_t>(message->payload.size());
   serverlink::ExpandPayload(message);
-  if (message->type == 62) {
-    message->type = 52;
+  if (message->type == 62 || message->type == 63) {
+    message->type = static_cast<uint8_t>(message->type - 10);
     checked.wantsConfirmation = true;
   }
   int signatures = 0;

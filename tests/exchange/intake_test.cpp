@@ -132,6 +132,26 @@ TEST_F(IntakeTest, DocumentWantingConfirmationIsStoredAs52AndConfirmedCompressed
   EXPECT_NE(std::find(lines.begin(), lines.end(), L"Обратывается сообщение - 1"), lines.end());
 }
 
+TEST_F(IntakeTest, CoSignedReplyWantingConfirmationIsStoredAs53OpenedAndConfirmed) {
+  json sent = Send("<html>Акт № 18, подписан обеими сторонами</html>", true, 53);
+  ASSERT_EQ(sent["type"], 63);
+  EXPECT_EQ(exchange::ClientGetMessagesFromServer(), 1);
+  storage::MessageEntry entry = EntryOfIdm(sent["idm"].get<int32_t>());
+  EXPECT_EQ(entry.type, 53);
+  int signatures = 0;
+  crypto::DataBlock content;
+  std::wstring report;
+  EXPECT_EQ(crypto::VerifyMessageSignature(crypto::MakeBlock(Row(entry.id).message), &signatures, &content, &report,
+                                           nullptr),
+            1)
+      << "stored opened";
+  std::vector<json> confirmations = ForAlpha(54);
+  ASSERT_EQ(confirmations.size(), 1u);
+  EXPECT_EQ(confirmations[0]["number"], sent["number"]);
+  EXPECT_TRUE(ForAlpha(56).empty()) << "nothing refused";
+  EXPECT_TRUE(Mailbox("beta").empty());
+}
+
 TEST_F(IntakeTest, ShortCompressedPayloadKeepsItsTypeAndIsRefusedAsUnknown) {
   Bytes content(80, 'x');
   json sent = SendRaw(152, EnvelopeForBeta(content));
