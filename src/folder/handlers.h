@@ -9,9 +9,11 @@
 // saved, so that nothing the accounting system asked for is lost.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "folder/folder_request.h"
+#include "link/exchange_record.h"
 
 namespace folder {
 
@@ -35,6 +37,34 @@ void PSS(const FolderPassContext& context, const FolderRequest& request, const s
 void ProcessSendMessage(const FolderPassContext& context, const FolderRequest& request);      // "rejected" (56)
 void ProcessGetCertificate(const FolderPassContext& context, const FolderRequest& request);   // "getcertificate" (73)
 void ProcessSendCertificate(const FolderPassContext& context, const FolderRequest& request);  // "thecertificate" (74)
+
+// The answer for one message fetched from the server (`record`, as the
+// server sent it; `idm` its identifier, 0 when unknown): its fields, and
+// for a document the decrypted content, the signature check and its
+// report. A document whose sender wants a delivery confirmation (62, 162;
+// 63, 163 for a co-signed reply) gets it sent before the answer is saved;
+// one that fails its check is refused automatically (52 only) and the
+// refusal answered with a status answer. Logs "MakeMessageForIC-Begin" /
+// "MakeMessageForIC-End".
+enum class MessageAnswer {
+  Saved,        // the answer is in in/
+  NotConfirmed, // the wanted confirmation could not be sent: no answer, the message waits on the server
+  NotSaved,     // the answer could not be saved
+};
+MessageAnswer MakeMessageForIC(const FolderPassContext& context, serverlink::ExchangeRecord record, int32_t idm);
+
+// Ends a request whose answer is saved (or that needs none): deletes its
+// file from the working folder. A file that cannot be deleted is logged
+// and remembered, so that later passes do not take it again but only try
+// to delete it; false then.
+bool FinishRequest(const FolderRequest& request);
+
+// The refusal of a request: the error answer (text, the number when given,
+// the server's code or 0), then, once it is saved, FinishRequest. When the
+// answer cannot be saved the request stays for the next pass. True when
+// the answer was saved.
+bool RefuseRequest(const FolderPassContext& context, const FolderRequest& request, const std::wstring& text,
+                   const std::string& number, int code);
 
 // True from the start of the run until the server refuses a sign-and-send
 // request with code 14 or 15; while it is false "signfirst" requests wait

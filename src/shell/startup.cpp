@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "exchange/session.h"
+#include "folder/pass.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
@@ -141,6 +142,11 @@ std::optional<int> CreateMainWindow() {
   // An organisation the server does not know registers once the user has
   // accepted the agreement.
   exchange::SetRegistrationDialog([] { RunAgreementDialog(); });
+  // The exchange-folder mode's pass, over the folder the settings name at
+  // each tick.
+  SetFolderPass([] {
+    if (std::optional<std::string> exchangeFolder = ExchangeFolder()) folder::ProcessFile(*exchangeFolder);
+  });
   bool certificateUsable = StartWork();
   // The settings may have changed since the last run (tsr-tool settings):
   // the autostart entry follows them at each start, and after each OK of

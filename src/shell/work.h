@@ -49,7 +49,8 @@ void WaitUserInput();
 bool AutoExchange();
 
 // The exchange-folder pass that TimerService starts on a thread of its own,
-// at most one at a time. None until the exchange folder is built.
+// at most one at a time. The start-up sets folder::ProcessFile over
+// ExchangeFolder(); none before.
 void SetFolderPass(std::function<void()> pass);
 
 // Tests: forget the mode, the pass and its thread.

@@ -7,11 +7,18 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "client_process.h"
+#include "core/text.h"
 #include "sim_process.h"
 #include "test_support.h"
 
@@ -272,3 +279,190 @@ TEST_F(ClientWorkingTest, WithoutTheServerTheClientWarnsThatThereIsNoLink) {
 }
 
 }  // namespace
+
+// The exchange-folder mode with nobody at the console: tsr-tool plays the
+// accounting system, writing requests into the folder's out/ and reading
+// the answers of its in/.
+class ClientFolderTest : public ClientWorkingTest {
+ protected:
+  using Answer = std::map<std::string, std::string>;  // element → value, "file" → its name
+
+  void SetUp() override {
+    ClientWorkingTest::SetUp();
+    Setting("IDC_SERVICE", "1");
+    Setting("IDC_PATH", exchange.path);
+  }
+
+  void Request(const std::string& arguments, const std::string& folder = "") {
+    test_support::ToolRun run = test_support::RunTool("request " + (folder.empty() ? exchange.path : folder) +
+                                                      " --iks " + IksOf("beta") + " " + arguments);
+    ASSERT_EQ(run.exitCode, 0) << arguments;
+  }
+
+  std::vector<Answer> Answers() {
+    std::string text = test_support::RunTool("answers " + exchange.path + " --iks " + IksOf("beta") + " --xml").output;
+    std::vector<Answer> answers;
+    std::regex element("<([A-Za-z]+)>([^<]*)</\\1>");
+    for (size_t at = text.find("== "); at != std::string::npos;) {
+      size_t next = text.find("\n== ", at);
+      std::string one = text.substr(at, next == std::string::npos ? std::string::npos : next - at);
+      Answer answer{{"file", one.substr(3, one.find('\n') - 3)}};
+      for (std::sregex_iterator it(one.begin(), one.end(), element), end; it != end; ++it) {
+        answer[(*it)[1]] = (*it)[2];
+      }
+      answers.push_back(answer);
+      at = next == std::string::npos ? next : next + 1;
+    }
+    return answers;
+  }
+
+  // Polls the condition for up to 30 s.
+  static bool Eventually(const std::function<bool()>& condition) {
+    for (int i = 0; i < 150 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return condition();
+  }
+
+  // Waits until in/ holds `count` answers and, when finished, out/ and the
+  // working folder no request: every request taken and finished.
+  std::vector<Answer> WaitForAnswers(size_t count, bool finished = true) {
+    std::vector<Answer> answers;
+    Eventually([&] {
+      answers = Answers();
+      return answers.size() >= count &&
+             (!finished || (Xmls(exchange.path + "out/") == 0 && Xmls(program.path + "working/") == 0));
+    });
+    EXPECT_EQ(answers.size(), count) << client.Console();
+    return answers;
+  }
+
+  static int Xmls(const std::string& folder) {
+    int count = 0;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored)) count += entry.path().extension() == ".xml";
+    return count;
+  }
+
+  static const Answer* WithId(const std::vector<Answer>& answers, const std::string& id) {
+    for (const Answer& answer : answers) {
+      if (answer.count("ID") && answer.at("ID") == id) return &answer;
+    }
+    return nullptr;
+  }
+
+  test_support::TempFolder exchange;  // the exchange folder
+};
+
+TEST_F(ClientFolderTest, MailboxRequestsAreAnsweredAndConfirmationsSentToTheSender) {
+  StartSim();
+  json invoice = sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"confirm", true},
+                                             {"content", "Счёт № 8"}}).body;
+  json reply = sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 53}, {"confirm", true},
+                                           {"content", "Акт № 9, подписан обеими сторонами"}}).body;
+  json plain = sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", "Акт № 10"}}).body;
+  ASSERT_EQ(invoice["type"], 62);
+  ASSERT_EQ(reply["type"], 63);
+  StartClient();
+  Request("--type GetList --as list.xml");
+  std::vector<Answer> answers = WaitForAnswers(3);
+  struct Expected {
+    json sent;
+    const char* type;
+    const char* content;
+  };
+  for (const Expected& expected : {Expected{invoice, "edocwithsign", "Счёт № 8"},
+                                   Expected{reply, "edocwithtwosigns", "Акт № 9, подписан обеими сторонами"},
+                                   Expected{plain, "edocwithsign", "Акт № 10"}}) {
+    const Answer* answer = WithId(answers, std::to_string(expected.sent["idm"].get<int>()));
+    ASSERT_NE(answer, nullptr) << expected.content;
+    EXPECT_EQ(answer->at("type"), expected.type);
+    EXPECT_EQ(answer->at("number"), expected.sent["number"]);
+    EXPECT_EQ(answer->at("file"), answer->at("number") + ".xml");
+    EXPECT_EQ(answer->at("unp"), "190000001");
+    EXPECT_EQ(answer->at("iks"), IksOf("alpha"));
+    EXPECT_EQ(answer->at("name"), "ООО Альфа");
+    EXPECT_EQ(answer->at("VerifySign"), "true");
+    EXPECT_THAT(answer->at("VerifyInfo"), ::testing::Not(::testing::IsEmpty()));
+    EXPECT_FALSE(answer->at("certificate").empty());
+    std::vector<uint8_t> document = core::Base64Decode(answer->at("message"));
+    EXPECT_THAT(std::string(document.begin(), document.end()), ::testing::HasSubstr(expected.content));
+  }
+  // The two that asked for it were confirmed to alpha, nothing refused;
+  // every message still waits until the accounting system deletes it.
+  std::vector<std::string> confirmed;
+  for (const json& message : sim->Get("/mailboxes/alpha").body) {
+    EXPECT_EQ(message["family"], 54) << message;
+    confirmed.push_back(message["number"]);
+  }
+  EXPECT_THAT(confirmed, ::testing::UnorderedElementsAre(invoice["number"], reply["number"]));
+  EXPECT_EQ(sim->Get("/mailboxes/beta").body.size(), 3u);
+
+  // One message again, its deletion, and a deletion the server refuses.
+  const std::string idm = std::to_string(plain["idm"].get<int>());
+  Request("--type getmessage --message " + idm + " --as one.xml");
+  answers = WaitForAnswers(4);
+  EXPECT_EQ(Xmls(exchange.path + "in/"), 4) << "the second answer of a number gets a name of its own";
+  Request("--type deletemessage --message " + idm + " --as delete.xml");
+  Request("--type deletemessage --message 999 --as delete-unknown.xml");
+  answers = WaitForAnswers(5);
+  EXPECT_EQ(sim->Get("/mailboxes/beta").body.size(), 2u);
+  const Answer* refused = nullptr;
+  for (const Answer& answer : answers) refused = answer.count("error") ? &answer : refused;
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->at("error"), "Ошибка при удалении сообщения 999");
+  EXPECT_EQ(refused->at("errorcode"), "8");
+  EXPECT_EQ(refused->at("errorinfo"), "Не найдена запись в АИС");
+  EXPECT_EQ(refused->count("number"), 0u);
+  EXPECT_THAT(refused->at("file"), ::testing::StartsWith("error_"));
+  EXPECT_EQ(client.Stop(), 0);
+}
+
+TEST_F(ClientFolderTest, RequestsFailingTheChecksAreRefusedWithAnAnswerAndRemoved) {
+  StartSim();
+  StartClient();
+  const std::string number = "190000001000000011202610007";  // alpha's УНП, not beta's
+  // Each refusal of the sender or УНП ends its pass; one at a time.
+  Request("--type getlist --senderiks " + IksOf("alpha") + " --as foreign.xml");
+  std::vector<Answer> answers = WaitForAnswers(1);
+  EXPECT_EQ(answers[0].at("error"), "ИКС отправителя не соответствует ИКС выбранного сертификата");
+  EXPECT_EQ(answers[0].count("number"), 0u);
+  for (const char* type : {"signfirst", "getcertificate"}) {
+    Request(std::string("--type ") + type + " --number " + number + " --receiverunp 190000001");
+  }
+  int unpRefusals = 0;
+  for (const Answer& answer : WaitForAnswers(3)) {
+    if (answer.count("number") == 0) continue;  // the sender's refusal above
+    EXPECT_EQ(answer.at("error"), "УНП отправителя не соответствует УНП выбранного сертификата");
+    EXPECT_EQ(answer.at("number"), number);
+    ++unpRefusals;
+  }
+  EXPECT_EQ(unpRefusals, 2);
+  // An answer-only type and a malformed number are refused without ending the pass.
+  Request("--type edocwithsign --number 190000002000000011202610007 --as answer-only.xml");
+  Request("--type getmessage --message 1 --number 19000000 --as bad-number.xml");
+  answers = WaitForAnswers(5);
+  std::set<std::string> errors;
+  for (const Answer& answer : answers) errors.insert(answer.at("error"));
+  EXPECT_TRUE(errors.count("Неверный тип запроса"));
+  EXPECT_TRUE(errors.count("Ошибка разбора файла. Неправильный номер в сообщении"));
+  EXPECT_TRUE(sim->Get("/received/beta").body.empty()) << "nothing was sent";
+  EXPECT_EQ(client.Stop(), 0);
+}
+
+TEST_F(ClientFolderTest, WithoutALinkRequestsAreClaimedAndEachTickThatClaimsWarnsOnce) {
+  StartClient();
+  ASSERT_TRUE(client.WaitForConsole("Внимание: Нет связи с АИС", 30)) << client.Console();
+  ASSERT_TRUE(Eventually([&] { return fs::is_directory(exchange.path + "out"); })) << "the client makes out/";
+  EXPECT_TRUE(fs::is_directory(exchange.path + "in"));
+  // Two requests appear in out/ at once, then a third.
+  test_support::TempFolder stage;
+  Request("--type getlist --as a.xml", stage.path);
+  Request("--type getlist --as b.xml", stage.path);
+  fs::rename(stage.path + "out", exchange.path + "out");
+  EXPECT_TRUE(Eventually([&] { return Xmls(program.path + "working/") == 2; }));
+  Request("--type getlist --as c.xml");
+  EXPECT_TRUE(Eventually([&] { return Xmls(program.path + "working/") == 3; }));
+  std::vector<Answer> answers = WaitForAnswers(2, false);
+  for (const Answer& answer : answers) EXPECT_EQ(answer.at("error"), "Нет связи с АИС");
+  EXPECT_EQ(Xmls(program.path + "working/"), 3) << "kept until the link is back";
+  EXPECT_EQ(client.Stop(), 0);
+}

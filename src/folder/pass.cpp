@@ -1,0 +1,270 @@
+// The folder pass, the claim of request files and the dispatcher (pass.h),
+// and the ends of a request shared by every handler (handlers.h).
+#include "folder/pass.h"
+
+#include <map>
+#include <set>
+#include <vector>
+
+#include "core/client_state.h"
+#include "core/folders.h"
+#include "core/format.h"
+#include "core/log.h"
+#include "core/text.h"
+#include "crypto/certificates.h"
+#include "crypto/exchange_cipher.h"
+#include "exchange/session.h"
+#include "folder/answer_file.h"
+#include "folder/request_file.h"
+#include "folder/request_record.h"
+#include "platform/error.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "shell/status.h"
+
+namespace folder {
+namespace {
+
+// Sizes of the files of out/ at the previous claim: a file is claimed once
+// its size has stayed the same from one tick to the next.
+std::map<std::string, int64_t> outSizes;
+
+// Working-folder paths of requests that were finished but whose file could
+// not be deleted; they are not taken again.
+std::set<std::string> undeleted;
+
+// Requests that no handler acts on (yet); their files stay.
+using Handler = void (*)(const FolderPassContext&, const FolderRequest&);
+struct DispatchRow {
+  int code;
+  Handler handler;  // null: nothing happens and the file stays
+};
+
+const DispatchRow kDispatchTable[] = {
+    {40, &GetList},
+    {41, &GetOneMessage},
+    {42, &DeleteOneMessage},
+    // The sending handlers join here:
+    //   {49, &PSSingle},
+    //   {50, [](const FolderPassContext& c, const FolderRequest& r) { if (SignFirstEnabled()) PSS(c, r, L"EDocWithSign"); }},
+    //   {51, [](const FolderPassContext& c, const FolderRequest& r) { PSS(c, r, L"EDocWithTwoSigns"); }},
+    //   {56, &ProcessSendMessage},
+    //   {73, &ProcessGetCertificate},
+    //   {74, &ProcessSendCertificate},
+    // Until then their requests are refused as of an unknown type.
+    {57, nullptr},  // "repeat": no action
+};
+
+const DispatchRow* RowOf(int code) {
+  for (const DispatchRow& row : kDispatchTable) {
+    if (row.code == code) return &row;
+  }
+  return nullptr;
+}
+
+std::string OutFolder(const std::string& exchangeFolder) { return exchangeFolder + "out" + platform::kPathSeparator; }
+
+void MakeFolder(const std::string& path) {
+  if (platform::FolderExists(path)) return;
+  if (!platform::FolderCreate(path) && !platform::FolderExists(path)) {
+    core::LogError("Can't create the folder " + path, platform::LastSystemError());
+  }
+}
+
+bool SizeOf(const std::string& path, int64_t* size) {
+  platform::File file;
+  if (!platform::FileOpen(path, platform::OpenMode::ReadExisting, &file)) return false;
+  bool known = platform::FileSize(file, size);
+  platform::FileClose(&file);
+  return known;
+}
+
+// The name a claimed file gets in the working folder: its own, or, when a
+// request of that name still waits there, the first free "<stem>_N.xml".
+std::string WorkingName(const std::string& name) {
+  if (!platform::FileExists(core::WorkingFolder() + name)) return name;
+  std::string stem = name.size() > 4 ? name.substr(0, name.size() - 4) : name;
+  return FreeAnswerName(core::WorkingFolder(), stem);
+}
+
+// Moves one file of out/ into the working folder, deciphers it and copies
+// it into the day folder. True when it moved.
+bool Claim(const std::string& source, const std::string& name, const std::vector<uint8_t>& key) {
+  std::string target = core::WorkingFolder() + WorkingName(name);
+  if (!platform::FileMove(source, target)) {
+    core::LogError(core::Format("Can't move the file %s %s -%X", source.c_str(), target.c_str(),
+                                static_cast<unsigned>(platform::LastSystemError())),
+                   platform::LastSystemError());
+    return false;
+  }
+  core::LogInfo(core::Format("Move the file %s %s", source.c_str(), target.c_str()));
+  if (key.size() < crypto::kExchangeKeySize || crypto::Decode(target, key.data()) != 0) {
+    core::LogError("Error decode file", 0);
+    return true;
+  }
+  std::string copy = core::WorkingDayFolder() + target.substr(core::WorkingFolder().size());
+  if (!platform::FileCopy(target, copy, true)) {
+    core::LogError(core::Format("Can't copy to today the file %s-%X", copy.c_str(),
+                                static_cast<unsigned>(platform::LastSystemError())),
+                   platform::LastSystemError());
+  }
+  return true;
+}
+
+void FindFiles(const std::string& folder, const std::string& pattern, FolderRequestList* list) {
+  try {
+    std::vector<platform::FolderEntry> entries;
+    platform::ListFolder(folder, pattern, &entries);
+    for (const platform::FolderEntry& entry : entries) {
+      if (list->size() >= kRequestsPerPass) break;
+      if (entry.isFolder || undeleted.count(folder + entry.name) != 0) continue;
+      list->emplace_back();
+      GetXMLTypes(folder, entry.name, &list->back());
+    }
+  } catch (...) {
+    core::LogException("FindFiles");
+  }
+}
+
+// Requests finished earlier whose file is still there: tried again.
+void DeleteUndeleted() {
+  for (auto path = undeleted.begin(); path != undeleted.end();) {
+    if (platform::FileDelete(*path) || !platform::FileExists(*path)) {
+      path = undeleted.erase(path);
+    } else {
+      ++path;
+    }
+  }
+}
+
+}  // namespace
+
+bool FinishRequest(const FolderRequest& request) {
+  if (platform::FileDelete(request.path)) return true;
+  if (!platform::FileExists(request.path)) return true;
+  core::LogError("Can't delete the request file " + request.path, platform::LastSystemError());
+  undeleted.insert(request.path);
+  return false;
+}
+
+bool RefuseRequest(const FolderPassContext& context, const FolderRequest& request, const std::wstring& text,
+                   const std::string& number, int code) {
+  if (WriteErrorAnswer(context.exchangeFolder, context.iks, text, number, code) != 0) {
+    core::LogError("The answer is not saved; the request stays for the next pass: " + request.path, 0);
+    return false;
+  }
+  FinishRequest(request);
+  return true;
+}
+
+bool PassContext(const std::string& exchangeFolder, FolderPassContext* context) {
+  crypto::CertificateEntry selected;
+  if (!crypto::GetSelectedEntry(&selected)) return false;
+  context->exchangeFolder = exchangeFolder;
+  context->iks = core::ToNarrow(selected.keyIdText, core::kCodePageUtf8);
+  context->unp = core::ToNarrow(selected.unpText, core::kCodePageUtf8);
+  return true;
+}
+
+int MoveFilesToWorking(const FolderPassContext& context) {
+  core::SetMoveBusy(true);
+  int moved = 0;
+  try {
+    std::string out = OutFolder(context.exchangeFolder);
+    MakeFolder(out);
+    MakeFolder(context.exchangeFolder + "in" + platform::kPathSeparator);
+    std::vector<uint8_t> key = core::HexDecode(context.iks.substr(0, 2 * crypto::kExchangeKeySize));
+    std::vector<platform::FolderEntry> entries;
+    platform::ListFolder(out, "*.xml", &entries);
+    std::map<std::string, int64_t> sizes;
+    for (const platform::FolderEntry& entry : entries) {
+      if (entry.isFolder) continue;
+      std::string source = out + entry.name;
+      int64_t size = 0;
+      if (!SizeOf(source, &size)) continue;
+      sizes[entry.name] = size;
+      // Seen for the first time, or grown since: perhaps still being written.
+      auto before = outSizes.find(entry.name);
+      if (before == outSizes.end() || before->second != size) continue;
+      if (Claim(source, entry.name, key)) {
+        ++moved;
+        sizes.erase(entry.name);
+      }
+    }
+    outSizes = std::move(sizes);
+    if (moved > 0 && core::GetClientState() > core::kStateMessagesWaiting) {
+      WriteErrorAnswer(context.exchangeFolder, context.iks, shell::TrayWarning(), "", 0);
+    }
+  } catch (...) {
+    core::LogException("MoveFilesToWorking");
+  }
+  core::SetMoveBusy(false);
+  return moved;
+}
+
+void FindFilesTypes(FolderRequestList* list) {
+  try {
+    DeleteUndeleted();
+    FindFiles(core::WorkingFolder(), "*.xml", list);
+  } catch (...) {
+    core::LogException("FindFilesTypes");
+  }
+}
+
+void DispatchRequests(const FolderPassContext& context, const FolderRequestList& list) {
+  if (core::GetClientState() > core::kStateReady) return;
+  if (!exchange::CTS(nullptr)) return;
+  for (const FolderRequest& request : list) {
+    // A file that could not be read says nothing about its sender: it is
+    // answered and removed, and the requests behind it go on.
+    if ((request.faults & kFaultUnreadable) != 0) {
+      RefuseRequest(context, request, kUnreadableRefused + core::ToWide(request.fileName, core::kCodePageUtf8), "", 0);
+      continue;
+    }
+    if (request.senderIks != context.iks) {
+      RefuseRequest(context, request, kSenderRefused, "", 0);
+      return;
+    }
+    if ((request.type == 50 || request.type == 73) && request.number.compare(0, 9, context.unp) != 0) {
+      RefuseRequest(context, request, kUnpRefused, request.number, 0);
+      return;
+    }
+    if (request.faults != 0) {
+      RefuseRequest(context, request, kConversionError, request.number, 0);
+      continue;
+    }
+    if (!exchange::Connected() || core::GetClientState() > core::kStateMessagesWaiting) return;
+    const DispatchRow* row = RowOf(request.type);
+    if (row == nullptr) {
+      core::LogInfo("Type isn't correct. File'll delete");
+      RefuseRequest(context, request, kTypeRefused, request.number, 0);
+      continue;
+    }
+    if (row->handler != nullptr) row->handler(context, request);
+  }
+}
+
+void ProcessFile(const std::string& exchangeFolder) {
+  core::SetFolderBusy(true);
+  try {
+    FolderPassContext context;
+    if (PassContext(exchangeFolder, &context)) {
+      MoveFilesToWorking(context);
+      FolderRequestList list;
+      FindFilesTypes(&list);
+      if (!list.empty() && core::GetClientState() == core::kStateReady) DispatchRequests(context, list);
+    } else {
+      core::LogError("ProcessFile: no certificate is selected", 0);
+    }
+  } catch (...) {
+    core::LogException("ProcessFile");
+  }
+  core::SetFolderBusy(false);
+}
+
+void ResetPassStateForTest() {
+  outSizes.clear();
+  undeleted.clear();
+}
+
+}  // namespace folder
