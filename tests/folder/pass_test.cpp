@@ -1,0 +1,140 @@
+// The folder pass in-process against the simulator: the claim of out/, and
+// requests that must neither be lost nor answered twice when a file cannot
+// be read, deleted or answered.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "core/folders.h"
+#include "core/text.h"
+#include "crypto/exchange_cipher.h"
+#include "exchange_fixture.h"
+#include "folder/pass.h"
+#include "platform/fault_injection.h"
+
+namespace exchange_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FolderPassTest : public ExchangeTest {
+ protected:
+  void SetUp() override {
+    ExchangeTest::SetUp();
+    folder::ResetPassStateForTest();
+    fs::create_directories(core::WorkingFolder() + "day");
+    core::SetWorkingDayFolder(core::WorkingFolder() + "day/");
+    ASSERT_TRUE(folder::PassContext(exchange.path, &context));
+  }
+  void TearDown() override {
+    folder::ResetPassStateForTest();
+    ExchangeTest::TearDown();
+  }
+
+  // The exchange files' cipher is its own inverse.
+  std::string Cipher(std::string text) const {
+    std::vector<uint8_t> key = core::HexDecode(beta.iksHex.substr(0, 32));
+    crypto::KeyMaterialHash hash;
+    EXPECT_EQ(crypto::HashKeyMaterial(crypto::KeyMaterial(key.data()).data(), &hash), 0u);
+    std::vector<uint8_t> data(text.begin(), text.end());
+    EXPECT_TRUE(crypto::EncryptBuffer(&hash, &data));
+    return std::string(data.begin(), data.end());
+  }
+
+  // A request of beta's, deciphered as the claim leaves it.
+  std::string RequestText(const std::string& type, const std::string& fields) const {
+    return "<root><type>" + type + "</type><senderiks>" + beta.iksHex + "</senderiks>" + fields + "</root>";
+  }
+  void Waiting(const std::string& name, const std::string& text) const {
+    test_support::WriteText(core::WorkingFolder() + name, text);
+  }
+
+  // The request files waiting in the working folder.
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> names;
+    for (const std::string& name : test_support::ListTree(core::WorkingFolder())) {
+      if (name.find('/') == std::string::npos) names.push_back(name);
+    }
+    return names;
+  }
+
+  // The `error` (or, without one, the `ID`) of every answer in in/.
+  std::multiset<std::string> Answers() const {
+    std::multiset<std::string> found;
+    for (const std::string& name : test_support::ListTree(exchange.path + "in/")) {
+      std::string text = Cipher(test_support::ReadText(exchange.path + "in/" + name));
+      found.insert(core::FindTag(text, "error").value_or("ID " + core::FindTag(text, "ID").value_or("?")));
+    }
+    return found;
+  }
+
+  test_support::TempFolder exchange;
+  folder::FolderPassContext context;
+};
+
+TEST_F(FolderPassTest, TheClaimTakesOnlyFilesWhoseSizeHeldAndNeverReplacesAWaitingRequest) {
+  const std::string request = RequestText("getlist", "");
+  const std::string out = exchange.path + "out/";
+  EXPECT_EQ(folder::MoveFilesToWorking(context), 0);
+  ASSERT_TRUE(fs::is_directory(out));
+  test_support::WriteText(out + "r.xml", Cipher(request).substr(0, 20));  // still being written
+  EXPECT_EQ(folder::MoveFilesToWorking(context), 0);
+  test_support::WriteText(out + "r.xml", Cipher(request));
+  EXPECT_EQ(folder::MoveFilesToWorking(context), 0) << "grown since the last tick";
+  EXPECT_EQ(folder::MoveFilesToWorking(context), 1);
+  EXPECT_EQ(test_support::ReadText(core::WorkingFolder() + "r.xml"), request);
+  EXPECT_EQ(test_support::ReadText(core::WorkingDayFolder() + "r.xml"), request);
+
+  // Another r.xml while the first still waits.
+  const std::string second = RequestText("getmessage", "<message>7</message>");
+  test_support::WriteText(out + "r.xml", Cipher(second));
+  EXPECT_EQ(folder::MoveFilesToWorking(context) + folder::MoveFilesToWorking(context), 1);
+  EXPECT_EQ(test_support::ReadText(core::WorkingFolder() + "r.xml"), request);
+  EXPECT_EQ(test_support::ReadText(core::WorkingFolder() + "r_1.xml"), second);
+  EXPECT_EQ(test_support::ReadText(core::WorkingDayFolder() + "r_1.xml"), second);
+  EXPECT_TRUE(test_support::ListTree(out).empty());
+}
+
+TEST_F(FolderPassTest, UnreadableMalformedAndUndeletableRequestsAreAnsweredOnceWithoutEndingThePass) {
+  StartSim();
+  Waiting("a.xml", RequestText("getlist", ""));
+  Waiting("b.xml", RequestText("getmessage", "<message>1</message><number>19000000</number>"));
+  Waiting("c.xml", RequestText("deletemessage", "<message>999</message>"));
+  Waiting("d.xml", RequestText("getmessage", "<message>998</message>"));
+  platform::InjectFault(platform::Syscall::Open, EACCES, -1, core::WorkingFolder() + "a.xml");
+  platform::InjectFault(platform::Syscall::Delete, EACCES, -1, core::WorkingFolder() + "d.xml");
+  const std::multiset<std::string> expected{"Файл запроса не прочитан: a.xml",
+                                            "Ошибка разбора файла. Неправильный номер в сообщении",
+                                            "Ошибка при удалении сообщения 999", "Ошибка при получении сообщения"};
+  folder::ProcessFile(exchange.path);
+  EXPECT_EQ(Answers(), expected);
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"d.xml"}));
+  folder::ProcessFile(exchange.path);
+  EXPECT_EQ(Answers(), expected) << "a request once finished is not run again";
+  platform::ClearFaults();
+  folder::ProcessFile(exchange.path);
+  EXPECT_TRUE(Requests().empty());
+  EXPECT_EQ(Answers(), expected);
+}
+
+TEST_F(FolderPassTest, ARequestWhoseAnswerCannotBeSavedWaitsForTheNextPass) {
+  StartSim();
+  json sent = Inject(json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", "<html>Счёт</html>"}});
+  const std::string idm = std::to_string(sent["idm"].get<int>());
+  Waiting("g.xml", RequestText("getmessage", "<message>" + idm + "</message>"));
+  Waiting("h.xml", RequestText("deletemessage", "<message>999</message>"));
+  Waiting("l.xml", RequestText("getlist", ""));
+  platform::InjectFault(platform::Syscall::Open, ENOSPC, -1, exchange.path + "in/");
+  folder::ProcessFile(exchange.path);
+  EXPECT_TRUE(Answers().empty());
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"g.xml", "h.xml", "l.xml"}));
+  platform::ClearFaults();
+  folder::ProcessFile(exchange.path);
+  EXPECT_EQ(Answers(), (std::multiset<std::string>{"ID " + idm, "ID " + idm, "Ошибка при удалении сообщения 999"}));
+  EXPECT_TRUE(Requests().empty());
+}
+
+}  // namespace
+}  // namespace exchange_test
