@@ -119,11 +119,15 @@ TEST_F(FolderPassTest, UnreadableMalformedAndUndeletableRequestsAreAnsweredOnceW
   EXPECT_EQ(Answers(), expected);
 }
 
-TEST_F(FolderPassTest, ARequestWhoseAnswerCannotBeSavedWaitsForTheNextPass) {
+TEST_F(FolderPassTest, ARequestWithoutAnswerOrWhoseAnswerCannotBeSavedWaitsForTheNextPass) {
   StartSim();
   json sent = Inject(json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", "<html>Счёт</html>"}});
   const std::string idm = std::to_string(sent["idm"].get<int>());
   Waiting("g.xml", RequestText("getmessage", "<message>" + idm + "</message>"));
+  // The server drops the connection instead of answering.
+  ArmFault(json{{"action", "drop"}, {"type", 41}});
+  folder::ProcessFile(exchange.path);
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"g.xml"}));
   Waiting("h.xml", RequestText("deletemessage", "<message>999</message>"));
   Waiting("l.xml", RequestText("getlist", ""));
   platform::InjectFault(platform::Syscall::Open, ENOSPC, -1, exchange.path + "in/");
