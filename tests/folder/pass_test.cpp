@@ -4,11 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
 #include "core/folders.h"
 #include "core/text.h"
+#include "crypto/cms.h"
 #include "crypto/exchange_cipher.h"
 #include "exchange_fixture.h"
 #include "folder/pass.h"
@@ -60,12 +62,14 @@ class FolderPassTest : public ExchangeTest {
     return names;
   }
 
-  // The `error` (or, without one, the `ID`) of every answer in in/.
-  std::multiset<std::string> Answers() const {
+  // The `error` (or, without one, the `ID`) of every answer in in/; the
+  // whole texts in *texts when given.
+  std::multiset<std::string> Answers(std::vector<std::string>* texts = nullptr) const {
     std::multiset<std::string> found;
     for (const std::string& name : test_support::ListTree(exchange.path + "in/")) {
       std::string text = Cipher(test_support::ReadText(exchange.path + "in/" + name));
       found.insert(core::FindTag(text, "error").value_or("ID " + core::FindTag(text, "ID").value_or("?")));
+      if (texts != nullptr) texts->push_back(text);
     }
     return found;
   }
@@ -138,6 +142,36 @@ TEST_F(FolderPassTest, ARequestWithoutAnswerOrWhoseAnswerCannotBeSavedWaitsForTh
   folder::ProcessFile(exchange.path);
   EXPECT_EQ(Answers(), (std::multiset<std::string>{"ID " + idm, "ID " + idm, "Ошибка при удалении сообщения 999"}));
   EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(FolderPassTest, ADocumentWhoseSignatureFailsIsAnsweredRefusedAndTheRefusalAnswered) {
+  StartSim();
+  const std::string text = "<html>Акт № 11</html>";
+  const Bytes content(text.begin(), text.end());
+  crypto::DataBlock signedDocument;
+  ASSERT_EQ(crypto::SignMessage(crypto::MakeBlock(content), alpha.iks, &signedDocument, true), 0u);
+  Bytes damaged = crypto::BlockBytes(signedDocument);
+  auto at = std::search(damaged.begin(), damaged.end(), content.begin(), content.end());
+  ASSERT_NE(at, damaged.end());
+  at[7] ^= 0x01;
+  crypto::DataBlock envelope;
+  ASSERT_TRUE(crypto::CryptMessage(crypto::MakeBlock(damaged), {{core::Base64Encode(beta.certificate), ""}}, &envelope));
+  json sent = Inject(json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"confirm", true}, {"raw", true},
+                          {"contentBase64", core::Base64Encode(crypto::BlockBytes(envelope))}});
+  Waiting("m.xml", RequestText("getmessage", "<message>" + std::to_string(sent["idm"].get<int>()) + "</message>"));
+  folder::ProcessFile(exchange.path);
+  std::vector<std::string> texts;
+  Answers(&texts);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_THAT(texts, ::testing::Contains(::testing::HasSubstr("<type>edocwithsign</type><ID>")));
+  EXPECT_THAT(texts, ::testing::Contains(::testing::HasSubstr("<VerifySign>false</VerifySign>")));
+  EXPECT_THAT(texts, ::testing::Contains(::testing::HasSubstr(
+                         "<type>thestatus</type><number>" + sent["number"].get<std::string>() +
+                         "</number><Status>rejectionconfirmed</Status><message>Отправлено</message>")));
+  json refusals = Mailbox("alpha", true);
+  ASSERT_EQ(refusals.size(), 1u) << "a refusal and no confirmation";
+  EXPECT_EQ(refusals[0]["family"], 56);
+  EXPECT_EQ(Base64Field(refusals[0]["payload"])[0], 114);
 }
 
 }  // namespace
