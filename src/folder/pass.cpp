@@ -33,7 +33,8 @@ std::map<std::string, int64_t> outSizes;
 // not be deleted; they are not taken again.
 std::set<std::string> undeleted;
 
-// Requests that no handler acts on (yet); their files stay.
+// The handler of each request type. A type without a row is refused and
+// its file removed.
 using Handler = void (*)(const FolderPassContext&, const FolderRequest&);
 struct DispatchRow {
   int code;
@@ -44,7 +45,8 @@ const DispatchRow kDispatchTable[] = {
     {40, &GetList},
     {41, &GetOneMessage},
     {42, &DeleteOneMessage},
-    // The sending handlers join here:
+    // The sending handlers join here (a "signfirst" waits while
+    // SignFirstEnabled is false):
     //   {49, &PSSingle},
     //   {50, [](const FolderPassContext& c, const FolderRequest& r) { if (SignFirstEnabled()) PSS(c, r, L"EDocWithSign"); }},
     //   {51, [](const FolderPassContext& c, const FolderRequest& r) { PSS(c, r, L"EDocWithTwoSigns"); }},
