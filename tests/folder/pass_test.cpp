@@ -101,17 +101,19 @@ TEST_F(FolderPassTest, TheClaimTakesOnlyFilesWhoseSizeHeldAndNeverReplacesAWaiti
   EXPECT_TRUE(test_support::ListTree(out).empty());
 }
 
-TEST_F(FolderPassTest, UnreadableMalformedAndUndeletableRequestsAreAnsweredOnceWithoutEndingThePass) {
+TEST_F(FolderPassTest, UnreadableMalformedUntypedAndUndeletableRequestsAreAnsweredOnceWithoutEndingThePass) {
   StartSim();
   Waiting("a.xml", RequestText("getlist", ""));
   Waiting("b.xml", RequestText("getmessage", "<message>1</message><number>19000000</number>"));
   Waiting("c.xml", RequestText("deletemessage", "<message>999</message>"));
   Waiting("d.xml", RequestText("getmessage", "<message>998</message>"));
+  Waiting("e.xml", RequestText("edocwithsign", ""));  // a type of answers only
   platform::InjectFault(platform::Syscall::Open, EACCES, -1, core::WorkingFolder() + "a.xml");
   platform::InjectFault(platform::Syscall::Delete, EACCES, -1, core::WorkingFolder() + "d.xml");
   const std::multiset<std::string> expected{"Файл запроса не прочитан: a.xml",
                                             "Ошибка разбора файла. Неправильный номер в сообщении",
-                                            "Ошибка при удалении сообщения 999", "Ошибка при получении сообщения"};
+                                            "Ошибка при удалении сообщения 999", "Ошибка при получении сообщения",
+                                            "Неверный тип запроса"};
   folder::ProcessFile(exchange.path);
   EXPECT_EQ(Answers(), expected);
   EXPECT_EQ(Requests(), (std::vector<std::string>{"d.xml"}));
