@@ -45,15 +45,14 @@ const DispatchRow kDispatchTable[] = {
     {40, &GetList},
     {41, &GetOneMessage},
     {42, &DeleteOneMessage},
-    // The sending handlers join here (a "signfirst" waits while
-    // SignFirstEnabled is false):
-    //   {49, &PSSingle},
-    //   {50, [](const FolderPassContext& c, const FolderRequest& r) { if (SignFirstEnabled()) PSS(c, r, L"EDocWithSign"); }},
-    //   {51, [](const FolderPassContext& c, const FolderRequest& r) { PSS(c, r, L"EDocWithTwoSigns"); }},
-    //   {56, &ProcessSendMessage},
-    //   {73, &ProcessGetCertificate},
-    //   {74, &ProcessSendCertificate},
-    // Until then their requests are refused as of an unknown type.
+    {49, &PSSingle},
+    // A "signfirst" waits in the working folder while the server refuses
+    // first signatures (SignFirstEnabled false).
+    {50, [](const FolderPassContext& c, const FolderRequest& r) { if (SignFirstEnabled()) PSS(c, r, L"EDocWithSign"); }},
+    {51, [](const FolderPassContext& c, const FolderRequest& r) { PSS(c, r, L"EDocWithTwoSigns"); }},
+    {56, &ProcessSendMessage},
+    {73, &ProcessGetCertificate},
+    {74, &ProcessSendCertificate},
     {57, nullptr},  // "repeat": no action
 };
 
