@@ -9,6 +9,11 @@ namespace platform {
 
 int CurrentProcessId();
 
+// Ends this process at once with the exit code, from any thread: the
+// standard streams are flushed, and neither exit handlers nor destructors
+// of static objects run (other threads may still be using them).
+[[noreturn]] void ProcessEndNow(int exitCode);
+
 // Makes a write to a pipe or socket whose reader has gone fail with an error
 // instead of ending the process (SIGPIPE ignored on Linux). Called first
 // thing by the client and the updater: a closed console must not kill them.

@@ -1,7 +1,7 @@
 // Processes on Linux: starting programs with posix_spawn (with a clean
-// signal state), ignoring SIGPIPE, the SIGUSR1 hand-over to a running
-// client, and opening documents. Called by the client, the updater and the
-// document viewer.
+// signal state), ending this one at once, ignoring SIGPIPE, the SIGUSR1
+// hand-over to a running client, and opening documents. Called by the
+// client, the updater and the document viewer.
 #include "platform/process.h"
 
 #include <signal.h>
@@ -70,6 +70,11 @@ bool CommandExists(const char* name) {
 }  // namespace
 
 int CurrentProcessId() { return static_cast<int>(getpid()); }
+
+void ProcessEndNow(int exitCode) {
+  std::fflush(nullptr);
+  _exit(exitCode);
+}
 
 void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
