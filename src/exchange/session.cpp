@@ -60,6 +60,7 @@ std::atomic<int> containerFailures{0};
 std::mutex sharedMutex;           // guards the digest and the hooks
 ProgramDigest programDigest{};    // all zero until the update check computes it
 Task registrationDialog;
+Task updateCheck;
 Task containerTimerTask;
 Task linkTimerTask;
 
@@ -308,17 +309,27 @@ bool RequestAndAnswer(ReplyResult* result, serverlink::ExchangeRecord* record) {
   return true;
 }
 
-// Asks for the service status once per link. The program's update check
-// (built with the shell) is not joined yet; its two places are marked.
+void RunUpdateCheck() {
+  Task check;
+  {
+    std::lock_guard<std::mutex> lock(sharedMutex);
+    check = updateCheck;
+  }
+  if (check) check();
+}
+
+// Asks for the service status once per link. While the program has not been
+// found current, the update check runs first (its digest goes into the
+// status request); a refusal with code 3 says the server wants a newer
+// program, and the check runs again.
 void ServiceStatusStep() {
-  // Update check, first place: while UpdateChecked() is clear it runs
-  // before the status request (its digest goes into the request).
+  if (!UpdateChecked()) RunUpdateCheck();
   ReplyResult result;
   if (GetMyStatus(&result)) {
     SetServiceStatus(result.code);
     core::LogValue("SoS", result.code);
   } else if (result.kind == kReplyRefused && result.code == kCodeUpdateRequired) {
-    // Update check, second place: the server wants a newer program.
+    RunUpdateCheck();
   }
 }
 
@@ -639,6 +650,11 @@ void SetRegistrationDialog(Task dialog) {
   registrationDialog = std::move(dialog);
 }
 
+void SetUpdateCheck(Task check) {
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  updateCheck = std::move(check);
+}
+
 void SetContainerTimerTask(Task task) {
   std::lock_guard<std::mutex> lock(sharedMutex);
   containerTimerTask = std::move(task);
@@ -659,6 +675,7 @@ void ResetSessionStateForTest() {
   std::lock_guard<std::mutex> lock(sharedMutex);
   programDigest.fill(0);
   registrationDialog = nullptr;
+  updateCheck = nullptr;
   containerTimerTask = nullptr;
   linkTimerTask = nullptr;
 }

@@ -133,6 +133,13 @@ using Task = std::function<void()>;
 // registration counts as declined.
 void SetRegistrationDialog(Task dialog);
 
+// The program's update check: run by the link check's service-status step
+// while UpdateChecked() is clear (before the status request, which carries
+// the digest the check computes) and again when the server refuses the
+// status request with code 3. It may end the process (a new program was
+// handed to the updater). Without one nothing is checked.
+void SetUpdateCheck(Task check);
+
 // What timers 1002 and 1003 run on the user-interface thread. Without a
 // task of the shell, timer 1002 runs CheckContainer and timer 1003 runs
 // CTS without a list.

@@ -173,6 +173,26 @@ TEST_F(SessionTest, ServiceStatusIsAskedOnceAndUpdateRequiredKeepsTheLink) {
   EXPECT_EQ(exchange::ServiceStatus(), 0);
 }
 
+TEST_F(SessionTest, TheUpdateCheckRunsBeforeTheStatusRequestAndAgainWhenItIsRefusedWithCode3) {
+  StartSim();
+  std::vector<int64_t> asked;  // status requests sent before each check
+  exchange::SetUpdateCheck([&] { asked.push_back(Counter("requests.3")); });
+  ASSERT_TRUE(exchange::CTS(nullptr));
+  EXPECT_EQ(asked, std::vector<int64_t>{0});
+  // Found current: the next link check runs no update check.
+  exchange::SetUpdateChecked(true);
+  exchange::SetServiceStatus(0);
+  ASSERT_TRUE(exchange::CTS(nullptr));
+  EXPECT_EQ(asked.size(), 1u);
+
+  // A newer program: the probe's code 3 clears the flag, the check runs
+  // before the status request, whose code 3 runs it once more.
+  ASSERT_EQ(sim->Post("/version", json{{"contentBase64", "AQIDBA=="}}).status, 201);
+  ASSERT_TRUE(exchange::CTS(nullptr));
+  const int64_t probes = Counter("requests.3") - 1;
+  EXPECT_EQ(asked, (std::vector<int64_t>{0, probes, probes + 1}));
+}
+
 TEST_F(SessionTest, NoServerMeansState3AndTheRetryTimerUntilTheLinkIsBack) {
   ShowWindow();
   int retries = 0;
