@@ -17,7 +17,6 @@
 #include "handler.h"
 #include "link/frame.h"
 #include "link/payload.h"
-#include "link/sha512.h"
 #include "pki.h"
 #include "routing.h"
 #include "server.h"
@@ -256,7 +255,7 @@ json InjectMessage(const json& body) {
 
 json ArmFaultFrom(const json& body) {
   std::optional<FaultAction> action = FaultActionFromName(body.value("action", ""));
-  if (!action) throw ApiError{400, "action must be drop, code, delay, garbage or truncate"};
+  if (!action) throw ApiError{400, "action must be drop, code, delay, garbage, truncate or corrupt"};
   Fault fault;
   fault.action = *action;
   fault.remaining = body.value("count", 1);
@@ -289,17 +288,12 @@ json FaultsJson() {
 }
 
 json PublishFrom(const json& body) {
-  PublishedVersion version;
-  version.bytes = core::Base64Decode(body.value("contentBase64", ""));
-  if (version.bytes.empty()) throw ApiError{400, "give the program as \"contentBase64\""};
-  version.digest.resize(serverlink::kSha512Bytes);
-  if (!serverlink::Sha512(version.bytes.data(), version.bytes.size(), version.digest.data())) {
-    throw ApiError{500, "no digest"};
-  }
-  version.required = body.value("required", true);
-  if (!PublishVersion(version)) throw ApiError{500, "not stored"};
-  LogLine("admin: program version published, " + std::to_string(version.bytes.size()) + " bytes");
-  return json{{"digest", core::HexEncode(version.digest)}, {"bytes", version.bytes.size()}, {"required", version.required}};
+  std::vector<uint8_t> bytes = core::Base64Decode(body.value("contentBase64", ""));
+  if (bytes.empty()) throw ApiError{400, "give the program as \"contentBase64\""};
+  std::string error;
+  std::optional<PublishedVersion> version = PublishProgram(std::move(bytes), body.value("required", true), &error);
+  if (!version) throw ApiError{500, error};
+  return json{{"digest", core::HexEncode(version->digest)}, {"bytes", version->bytes.size()}, {"required", version->required}};
 }
 
 json SettingsJson() {

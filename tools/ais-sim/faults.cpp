@@ -18,7 +18,7 @@ struct ActionName {
 constexpr ActionName kActionNames[] = {
     {FaultAction::Drop, "drop"},         {FaultAction::Code, "code"},
     {FaultAction::Delay, "delay"},       {FaultAction::Garbage, "garbage"},
-    {FaultAction::Truncate, "truncate"},
+    {FaultAction::Truncate, "truncate"}, {FaultAction::Corrupt, "corrupt"},
 };
 
 }  // namespace

@@ -17,6 +17,7 @@ enum class FaultAction {
   Delay,     // wait, then handle the request normally
   Garbage,   // answer random bytes that look like an enciphered answer
   Truncate,  // handle the request, then send only the first half of the answer
+  Corrupt,   // handle the request, then flip the last byte of the answer record's payload
 };
 
 // Requests of the session start match this type (its operation byte).
@@ -34,7 +35,7 @@ struct Fault {
 };
 
 // Text names of the actions ("drop", "code", "delay", "garbage",
-// "truncate") and back.
+// "truncate", "corrupt") and back.
 const char* FaultActionName(FaultAction action);
 std::optional<FaultAction> FaultActionFromName(const std::string& name);
 

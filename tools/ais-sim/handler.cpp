@@ -78,6 +78,7 @@ bool ApplyFaultBefore(const std::optional<Fault>& fault, Exchange* exchange, Rep
       reply->delayMs = fault->delayMs;
       return false;
     case FaultAction::Truncate:
+    case FaultAction::Corrupt:
       return false;
   }
   return false;
@@ -162,6 +163,10 @@ Reply InSession(std::vector<uint8_t>& body, Exchange* exchange) {
     exchange->note = core::Format("request time %u, own time %lld", exchange->time, static_cast<long long>(SimNow()));
   } else {
     answer = AnswerInSession(*organisation, request, exchange);
+  }
+  if (fault && fault->action == FaultAction::Corrupt && !answer.payload.empty()) {
+    answer.payload.back() ^= 0xFF;
+    exchange->note += ", last payload byte flipped";
   }
   if (reply.answer.empty()) {
     reply.answer = RecordAnswer(exchange->time, key, answer);

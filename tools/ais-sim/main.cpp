@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "admin.h"
 #include "core/log.h"
 #include "options.h"
 #include "pki.h"
+#include "platform/file.h"
 #include "platform/net.h"
 #include "server.h"
 #include "sessions.h"
@@ -42,6 +44,17 @@ int main(int argc, char** argv) {
   if (!options.pki.empty() && !aissim::LoadPki(options.pki, &error)) {
     std::fprintf(stderr, "ais-sim: the test PKI does not load: %s\n", error.c_str());
     return 1;
+  }
+  if (!options.publish.empty()) {
+    std::vector<uint8_t> program;
+    if (!platform::ReadWholeFile(options.publish, &program)) {
+      std::fprintf(stderr, "ais-sim: the program to publish does not read: %s\n", options.publish.c_str());
+      return 1;
+    }
+    if (!aissim::PublishProgram(std::move(program), true, &error)) {
+      std::fprintf(stderr, "ais-sim: %s is not published: %s\n", options.publish.c_str(), error.c_str());
+      return 1;
+    }
   }
   aissim::SetHandlerSettings(options.handler);
   aissim::SetSessionLifetime(options.sessionLifetime);

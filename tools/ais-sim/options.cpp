@@ -27,6 +27,7 @@ const char* UsageText() {
          "  --admin-port N         admin API port on 127.0.0.1 (default 1081; 0 = any free port)\n"
          "  --db FILE              keep the state in this SQLite file (default: in memory)\n"
          "  --pki FOLDER           test PKI made by scripts/make-test-pki (keys for checks and injection)\n"
+         "  --publish FILE         publish this program file at start (required, as POST /version)\n"
          "  --clock-tolerance S    seconds a request's time may be off (default 300)\n"
          "  --no-registration      refuse registrations (plain answer, code 5)\n"
          "  --no-content-checks    route documents without opening them (for measuring a client alone)\n"
@@ -85,6 +86,8 @@ bool ParseOptions(int argc, char** argv, SimOptions* options, std::string* error
       options->database = value;
     } else if (name == "--pki") {
       options->pki = value;
+    } else if (name == "--publish") {
+      options->publish = value;
     } else if (auto found = numeric.find(name); found != numeric.end()) {
       int64_t number = 0;
       if (!ReadNumber(value, found->second.low, found->second.high, &number)) {

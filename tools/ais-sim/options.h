@@ -14,6 +14,7 @@ struct SimOptions {
   int adminPort = 1081;            // admin API port on 127.0.0.1; 0 picks a free one
   std::string database;            // SQLite file; empty keeps the state in memory
   std::string pki;                 // store folder made by make-test-pki, or empty
+  std::string publish;             // program file published (required) at start, or empty
   int64_t sessionLifetime = 3600;  // idle seconds before a session is forgotten
   bool quiet = false;              // no traffic log
   HandlerSettings handler;         // clock tolerance, registration

@@ -8,6 +8,8 @@
 #include <unordered_map>
 
 #include "link/frame.h"
+#include "link/sha512.h"
+#include "sim_log.h"
 
 namespace aissim {
 
@@ -369,6 +371,27 @@ bool PublishVersion(const PublishedVersion& version) {
   insert.Bind(2, version.bytes);
   insert.Bind(3, version.required ? 1 : 0);
   return insert.Done();
+}
+
+std::optional<PublishedVersion> PublishProgram(std::vector<uint8_t> bytes, bool required, std::string* error) {
+  PublishedVersion version;
+  version.bytes = std::move(bytes);
+  version.required = required;
+  version.digest.resize(serverlink::kSha512Bytes);
+  if (version.bytes.empty()) {
+    *error = "the program is empty";
+    return std::nullopt;
+  }
+  if (!serverlink::Sha512(version.bytes.data(), version.bytes.size(), version.digest.data())) {
+    *error = "no digest";
+    return std::nullopt;
+  }
+  if (!PublishVersion(version)) {
+    *error = "not stored";
+    return std::nullopt;
+  }
+  LogLine("program version published, " + std::to_string(version.bytes.size()) + " bytes");
+  return version;
 }
 
 bool WithdrawVersion() {

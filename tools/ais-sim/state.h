@@ -115,6 +115,10 @@ struct PublishedVersion {
 };
 
 bool PublishVersion(const PublishedVersion& version);
+// Publishes a program whole: its SHA-512 becomes the digest. Nothing, and
+// *error says why, when the bytes are empty or the version is not stored.
+// Called by the admin API (POST /version) and for --publish at start.
+std::optional<PublishedVersion> PublishProgram(std::vector<uint8_t> bytes, bool required, std::string* error);
 bool WithdrawVersion();
 std::optional<PublishedVersion> GetPublishedVersion();
 
