@@ -48,6 +48,7 @@ const wchar_t kHelp[] =
     L"  settings ok | settings cancel  сохранить или отменить правку настроек\n"
     L"  certs           список сертификатов\n"
     L"  cert N          выбрать сертификат N из списка certs (во время правки настроек)\n"
+    L"  update          проверка обновлений\n"
     L"  about           о программе\n"
     L"  exit            выход\n"
     L"Строки нумеруются так, как их вывел последний list или get.";
@@ -470,6 +471,10 @@ void RunConsoleCommand(const std::wstring& line) {
     OnMinimise();
   } else if (command == L"list") {
     if (MessageListShown(command)) PrintList();
+  } else if (command == L"update") {
+    exchange::StatusCollector collector;
+    OnCommand(kCommandCheckUpdate);
+    PrintResult(collector.text);
   } else if (command == L"about") {
     OnCommand(kCommandAbout);
   } else if (command == L"settings") {

@@ -23,6 +23,7 @@
 #include "shell/work.h"
 #include "shell/state_file.h"
 #include "shell/status.h"
+#include "shell/update_check.h"
 #include "shell/version.h"
 #include "storage/database.h"
 #include "storage/settings.h"
@@ -62,6 +63,8 @@ bool EnableWebInterface(int mode) {
   core::LogError("EnableWebInterface: no web listener in this build", 0);
   return false;
 }
+
+void EndClientNow(int exitCode) { platform::ProcessEndNow(exitCode); }
 
 void ShowSupportMessage(const std::wstring& text) {
   platform::ui::MessageBox(text + L"\r\nОбратитесь в службу технической поддержки.\r\n" +
@@ -160,6 +163,7 @@ std::optional<int> CreateMainWindow() {
 int RunClient() {
   platform::IgnoreBrokenPipes();
   platform::ui::InstallSignalHandlers();
+  exchange::SetUpdateCheck(&CheckUpdate);
   if (std::optional<int> code = AppInit(platform::ExecutablePath())) return *code;
   if (std::optional<int> code = CreateMainWindow()) return *code;
   StartConsole();

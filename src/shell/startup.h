@@ -9,7 +9,7 @@ namespace shell {
 
 // Exit codes of the client.
 constexpr int kExitOk = 0;       // normal end, second instance, no executable path
-constexpr int kExitFailure = 1;  // folder not writable, database, updater
+constexpr int kExitFailure = 1;  // folder not writable, database, updater missing or not started
 
 // The updater's file beside the client, and the size it must exceed.
 extern const char kUpdaterFileName[];
@@ -34,6 +34,13 @@ std::optional<int> CreateMainWindow();
 // The whole client: AppInit, CreateMainWindow, the message loop. Returns the
 // process's exit code.
 int RunClient();
+
+// Ends the client at once with the exit code, from whichever thread runs
+// (the user-interface thread, the incoming-message check, a web worker):
+// the console output is flushed and the process ends. The database is not
+// closed, since another thread may be inside a statement; SQLite recovers
+// its journal at the next open. The instance lock goes with the process.
+[[noreturn]] void EndClientNow(int exitCode);
 
 // A message box with the text, the support line and address; then opens the
 // support page.

@@ -8,6 +8,7 @@
 #include "shell/about_dialog.h"
 #include "shell/console.h"
 #include "shell/status.h"
+#include "shell/update_check.h"
 #include "shell/version.h"
 #include "storage/settings.h"
 
@@ -41,8 +42,10 @@ bool OnCommand(int command) {
     case kCommandSettings:
       OpenSettingsEdit();
       return true;
+    case kCommandCheckUpdate:
+      CheckUpdate();
+      return true;
     default:
-      // The update check comes with its own part of the shell.
       return false;
   }
 }
