@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -40,12 +41,19 @@ std::string IksOf(const std::string& name) {
 class ClientWorkingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::copy_file(test_support::BuiltProgram("src/shell/Tessarin"), program.path + "Tessarin");
-    fs::copy_file(test_support::BuiltProgram("src/updater/TSR_Update"), program.path + "TSR_Update");
     fs::copy(std::string(AIS_SIM_TEST_PKI), store.path, fs::copy_options::recursive);
-    Setting("IDC_CERT", IksOf("beta"));
-    Setting("IDC_PASS", "12345678");
-    Setting("IDC_EMAIL", "beta@example.by");
+    Install(program.path, "beta");
+  }
+
+  // The client and its updater in `folder`, set up for the organisation.
+  void Install(const std::string& folder, const std::string& organisation) {
+    for (const char* built : {"src/shell/Tessarin", "src/updater/TSR_Update"}) {
+      fs::copy_file(test_support::BuiltProgram(built), folder + fs::path(built).filename().string(),
+                    fs::copy_options::overwrite_existing);
+    }
+    Setting("IDC_CERT", IksOf(organisation), folder);
+    Setting("IDC_PASS", "12345678", folder);
+    Setting("IDC_EMAIL", organisation + "@example.by", folder);
   }
 
   // A sanitizer build of the client reports on its console; any report
@@ -57,9 +65,9 @@ class ClientWorkingTest : public ::testing::Test {
     }
   }
 
-  void Setting(const std::string& name, const std::string& value) {
+  void Setting(const std::string& name, const std::string& value, const std::string& folder = "") {
     std::string command = test_support::BuiltProgram("tools/tsr-tool/tsr-tool") + " settings set " + name + " '" +
-                          value + "' --folder " + program.path + " >/dev/null";
+                          value + "' --folder " + (folder.empty() ? program.path : folder) + " >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
 
@@ -75,8 +83,10 @@ class ClientWorkingTest : public ::testing::Test {
     server = sim->endpoint();
   }
 
-  void StartClient() {
-    client.Start(program.path, temp.path, {{"TESSARIN_CERTSTORE", store.path}, {"TESSARIN_SERVER", server}});
+  void StartClient(ClientProcess* process = nullptr, const std::string& folder = "", const std::string& temporary = "") {
+    (process ? *process : client)
+        .Start(folder.empty() ? program.path : folder, temporary.empty() ? temp.path : temporary,
+               {{"TESSARIN_CERTSTORE", store.path}, {"TESSARIN_SERVER", server}});
   }
 
   int StoredRows(const std::string& file = "TS.db") {
@@ -293,13 +303,13 @@ class ClientFolderTest : public ClientWorkingTest {
 
   void Request(const std::string& arguments, const std::string& folder = "") {
     test_support::ToolRun run = test_support::RunTool("request " + (folder.empty() ? exchange.path : folder) +
-                                                      " --iks " + IksOf("beta") + " " + arguments);
+                                                      " --iks " + IksOf(organisation) + " " + arguments);
     ASSERT_EQ(run.exitCode, 0) << arguments;
   }
 
   std::vector<Answer> Answers() {
     std::istringstream lines(
-        test_support::RunTool("answers " + exchange.path + " --iks " + IksOf("beta") + " --xml").output);
+        test_support::RunTool("answers " + exchange.path + " --iks " + IksOf(organisation) + " --xml").output);
     std::vector<Answer> answers;
     for (std::string line; std::getline(lines, line);) {
       if (line.rfind("== ", 0) == 0) {
@@ -349,6 +359,7 @@ class ClientFolderTest : public ClientWorkingTest {
   }
 
   test_support::TempFolder exchange;  // the exchange folder
+  std::string organisation = "beta";  // whose client serves it
 };
 
 TEST_F(ClientFolderTest, MailboxRequestsAreAnsweredAndConfirmationsSentToTheSender) {
@@ -412,6 +423,72 @@ TEST_F(ClientFolderTest, MailboxRequestsAreAnsweredAndConfirmationsSentToTheSend
   EXPECT_EQ(Of(*refused, "errorinfo"), "Не найдена запись в АИС");
   EXPECT_EQ(Of(*refused, "number"), "(none)");
   EXPECT_THAT(refused->file, ::testing::StartsWith("error_"));
+  EXPECT_EQ(client.Stop(), 0);
+}
+
+// Alpha's accounting system sends through alpha's folder; beta works at
+// its desktop, receives and co-signs; the reply and the delivery news come
+// back to alpha's accounting system through getlist.
+TEST_F(ClientFolderTest, ADocumentSentThroughTheFolderIsCoSignedAtTheDesktopAndItsReplyFetchedThroughGetlist) {
+  StartSim();
+  organisation = "alpha";
+  Install(program.path, "alpha");
+  test_support::TempFolder betaProgram, betaTemp, files;
+  Install(betaProgram.path, "beta");
+  ClientProcess beta;
+  StartClient();
+  StartClient(&beta, betaProgram.path, betaTemp.path);
+  const std::string number = "190000001000000021202612001";
+  test_support::WriteText(files.path + "invoice.html", "<html><body>Счёт-фактура № 21</body></html>");
+  std::string der = "openssl x509 -in " + store.path + "pki/certs/beta.pem -outform DER -out " + files.path + "beta.der";
+  ASSERT_EQ(std::system(der.c_str()), 0);
+  Request("--type signfirst --number " + number + " --receiverunp 190000002 --receiverbranch 0 --confirmdelivery "
+          "--message-file " + files.path + "invoice.html --cpk " + files.path + "beta.der --as send.xml");
+  std::vector<Answer> answers = WaitForAnswers(1);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(Of(answers[0], "type"), "EDocWithSign");
+  EXPECT_EQ(Of(answers[0], "number"), number);
+  EXPECT_EQ(Of(answers[0], "refer"), number + "_EDocWithSign");
+  EXPECT_EQ(answers[0].file, number + "_EDocWithSign.xml");
+  EXPECT_EQ(Of(answers[0], "VerifySign"), "true");
+  std::vector<uint8_t> signed_ = core::Base64Decode(Of(answers[0], "message"));
+  EXPECT_THAT(std::string(signed_.begin(), signed_.end()), ::testing::HasSubstr("Счёт-фактура № 21"));
+  fs::remove(exchange.path + "in/" + answers[0].file);  // taken by the accounting system
+
+  beta.Type("get");
+  ASSERT_TRUE(beta.WaitForConsole("Сообщение получено")) << beta.Console();
+  beta.Type("sign 1");
+  ASSERT_TRUE(beta.WaitForConsole("Подписать электронный документ?")) << beta.Console();
+  EXPECT_THAT(beta.Console(), ::testing::HasSubstr("Отправитель: ООО Альфа\nУНП: 190000001\n"));
+  beta.Type("yes");
+  ASSERT_TRUE(beta.WaitForConsole("Сообщение отправлено Отправителю")) << beta.Console();
+
+  // The delivery confirmation beta's client sent on receipt, the server's
+  // news of the delivery, and the co-signed reply.
+  Request("--type getlist --as list.xml");
+  answers = WaitForAnswers(3);
+  std::map<std::string, const Answer*> byKind;
+  for (const Answer& answer : answers) {
+    byKind[Of(answer, "type") == "thestatus" ? Of(answer, "status") : Of(answer, "type")] = &answer;
+    EXPECT_EQ(Of(answer, "number"), number) << answer.text;
+    EXPECT_EQ(Of(answer, "unp"), "190000002") << answer.text;
+    EXPECT_EQ(Of(answer, "iks"), IksOf("beta")) << answer.text;
+  }
+  ASSERT_EQ(byKind.size(), 3u);
+  ASSERT_TRUE(byKind.count("edocwithtwosigns") && byKind.count("confirmation") && byKind.count("delivered"));
+  for (const char* kind : {"edocwithtwosigns", "confirmation"}) {
+    EXPECT_EQ(Of(*byKind[kind], "VerifySign"), "true") << kind;
+    EXPECT_EQ(Of(*byKind[kind], "name"), "ООО Бета") << kind;
+  }
+  std::vector<uint8_t> reply = core::Base64Decode(Of(*byKind["edocwithtwosigns"], "message"));
+  EXPECT_THAT(std::string(reply.begin(), reply.end()), ::testing::HasSubstr("Счёт-фактура № 21"));
+  for (const json& message : sim->Get("/mailboxes/alpha").body) {
+    if (message["family"] == 53) {
+      EXPECT_EQ(Of(*byKind["edocwithtwosigns"], "ID"), std::to_string(message["idm"].get<int>()));
+    }
+  }
+  beta.Type("exit");
+  EXPECT_EQ(beta.Wait(), 0);
   EXPECT_EQ(client.Stop(), 0);
 }
 
