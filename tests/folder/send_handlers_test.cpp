@@ -19,6 +19,7 @@
 #include "exchange/session.h"
 #include "exchange_fixture.h"
 #include "folder/handlers.h"
+#include "folder/pass.h"
 #include "folder/request_file.h"
 #include "folder/request_record.h"
 #include "platform/fault_injection.h"
@@ -95,17 +96,9 @@ class FolderSendTest : public exchange_test::ExchangeTest {
            "<receivercpks><certificate>" + Element("cpk", core::Base64Encode(alpha.certificate)) +
            "</certificate></receivercpks>";
   }
-  // What the dispatcher runs for the request's type.
-  void Run(const folder::FolderRequest& request) {
-    switch (request.type) {
-      case 49: return folder::PSSingle(context, request);
-      case 50: return folder::PSS(context, request, L"EDocWithSign");
-      case 51: return folder::PSS(context, request, L"EDocWithTwoSigns");
-      case 56: return folder::ProcessSendMessage(context, request);
-      case 73: return folder::ProcessGetCertificate(context, request);
-      default: return folder::ProcessSendCertificate(context, request);
-    }
-  }
+  // The request as the folder pass runs it: its checks, then the handler
+  // of its type.
+  void Run(const folder::FolderRequest& request) { folder::DispatchRequests(context, {request}); }
 
   // Every answer in in/, deciphered with beta's key, and taken away.
   std::vector<Answer> TakeAnswers() {
@@ -176,10 +169,11 @@ TEST_F(FolderSendTest, SignSingleAndTheRightsGate) {
   EXPECT_EQ(content, document);
   EXPECT_NE(answer["VerifyInfo"], "-");
 
-  // No service status yet: the request waits unanswered. Status 2: two
-  // error answers, the first without the number.
+  // No service status yet (the handler alone: the pass asks for one
+  // first): the request waits unanswered. Status 2: two error answers, the
+  // first without the number.
   exchange::SetServiceStatus(0);
-  Run(Request("signfirst", ToAlpha(Number(), document)));
+  folder::PSS(context, Request("signfirst", ToAlpha(Number(), document)), L"EDocWithSign");
   EXPECT_EQ(WorkingFiles().size(), 1u);
   EXPECT_TRUE(TakeAnswers().empty());
   platform::FileDelete(working.path + WorkingFiles()[0]);
