@@ -44,12 +44,17 @@ void ProcessSendCertificate(const FolderPassContext& context, const FolderReques
 // report. A document whose sender wants a delivery confirmation (62, 162;
 // 63, 163 for a co-signed reply) gets it sent before the answer is saved;
 // one that fails its check is refused automatically (52 only) and the
-// refusal answered with a status answer. Logs "MakeMessageForIC-Begin" /
+// refusal answered with a status answer. One that our own key cannot open
+// is neither answered nor refused (KeyUnavailable). Logs "MakeMessageForIC-Begin" /
 // "MakeMessageForIC-End".
 enum class MessageAnswer {
   Saved,        // the answer is in in/
   NotConfirmed, // the wanted confirmation could not be sent: no answer, the message waits on the server
   NotSaved,     // the answer could not be saved
+  // Our key could not open the document (key medium missing, PIN
+  // refused): no answer, no refusal; the message waits on the server and
+  // the request that fetched it waits for the next pass.
+  KeyUnavailable,
 };
 MessageAnswer MakeMessageForIC(const FolderPassContext& context, serverlink::ExchangeRecord record, int32_t idm);
 

@@ -149,7 +149,8 @@ MessageAnswer MakeAnswer(const FolderPassContext& context, serverlink::ExchangeR
     crypto::CertificateEntry own;
     crypto::GetSelectedEntry(&own);
     crypto::DataBlock plain;
-    if (crypto::DecryptMessage(crypto::MakeBlock(record.payload), own.keyId, &plain)) {
+    crypto::DecryptFailure failure = crypto::DecryptFailure::None;
+    if (crypto::DecryptMessage(crypto::MakeBlock(record.payload), own.keyId, &plain, &failure)) {
       core::LogValue("After DM", static_cast<int64_t>(plain.count));
       record.payload = crypto::BlockBytes(plain);
       record.payloadLength = static_cast<uint32_t>(record.payload.size());
@@ -180,6 +181,15 @@ MessageAnswer MakeAnswer(const FolderPassContext& context, serverlink::ExchangeR
         }
       }
       XMLElement(L"VerifyInfo", report);
+    } else if (failure == crypto::DecryptFailure::NoKeyMedium || failure == crypto::DecryptFailure::PinRefused) {
+      // This machine's key, not the sender's document: nothing is answered
+      // or refused until the key opens it.
+      core::LogError(failure == crypto::DecryptFailure::PinRefused
+                         ? "MakeMessageForIC: the PIN does not open the key; the message waits on the server"
+                         : "MakeMessageForIC: no key medium; the message waits on the server",
+                     idm);
+      exchange::CheckContainer();
+      return MessageAnswer::KeyUnavailable;
     } else {
       checkStatus = exchange::kRefusalNotDecrypted;
     }
@@ -239,9 +249,14 @@ void GetList(const FolderPassContext& context, const FolderRequest& request) {
       const int32_t idm = IdmAt(list, i);
       serverlink::ExchangeRecord record;
       exchange::ReplyResult result = AskAbout(exchange::kTypeGetMessage, idm, &record);
-      if (result.kind == exchange::kReplyRecord &&
-          MakeMessageForIC(context, std::move(record), idm) == MessageAnswer::NotSaved) {
-        complete = false;
+      if (result.kind == exchange::kReplyRecord) {
+        const MessageAnswer answer = MakeMessageForIC(context, std::move(record), idm);
+        // Without our key the documents after it cannot be opened either.
+        if (answer == MessageAnswer::KeyUnavailable) {
+          complete = false;
+          break;
+        }
+        if (answer == MessageAnswer::NotSaved) complete = false;
       }
       if (!exchange::Connected()) {
         complete = false;
@@ -264,7 +279,8 @@ void GetOneMessage(const FolderPassContext& context, const FolderRequest& reques
     serverlink::ExchangeRecord record;
     exchange::ReplyResult result = AskAbout(exchange::kTypeGetMessage, idm, &record);
     if (result.kind == exchange::kReplyRecord) {
-      if (MakeMessageForIC(context, std::move(record), idm) != MessageAnswer::NotSaved) FinishRequest(request);
+      const MessageAnswer answer = MakeMessageForIC(context, std::move(record), idm);
+      if (answer == MessageAnswer::Saved || answer == MessageAnswer::NotConfirmed) FinishRequest(request);
       return;
     }
     // No answer from the server: the request waits for the next pass.

@@ -13,8 +13,11 @@
 #include "crypto/cms.h"
 #include "crypto/exchange_cipher.h"
 #include "exchange_fixture.h"
+#include "exchange/session.h"
 #include "folder/pass.h"
+#include "folder/request_file.h"
 #include "platform/fault_injection.h"
+#include "storage/settings.h"
 
 namespace exchange_test {
 namespace {
@@ -174,6 +177,32 @@ TEST_F(FolderPassTest, ADocumentWhoseSignatureFailsIsAnsweredRefusedAndTheRefusa
   ASSERT_EQ(refusals.size(), 1u) << "a refusal and no confirmation";
   EXPECT_EQ(refusals[0]["family"], 56);
   EXPECT_EQ(Base64Field(refusals[0]["payload"])[0], 114);
+}
+
+TEST_F(FolderPassTest, ADocumentOurKeyCannotOpenWaitsOnTheServerWithItsRequests) {
+  StartSim();
+  json sent = Inject(json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", "<html>Договор</html>"}});
+  const std::string idm = std::to_string(sent["idm"].get<int>());
+  ASSERT_TRUE(exchange::CTS(nullptr));
+  // The PIN no longer opens the key: no fault of the sender's, nothing refused.
+  storage::SetSettingText("IDC_PASS", L"87654321");
+  Waiting("g.xml", RequestText("getmessage", "<message>" + idm + "</message>"));
+  Waiting("l.xml", RequestText("getlist", ""));
+  // The handlers as the dispatcher runs them, in a session opened before.
+  folder::FolderRequest one, list;
+  folder::GetXMLTypes(core::WorkingFolder(), "g.xml", &one);
+  folder::GetXMLTypes(core::WorkingFolder(), "l.xml", &list);
+  folder::GetOneMessage(context, one);
+  folder::GetList(context, list);
+  fs::create_directories(exchange.path + "in");
+  EXPECT_TRUE(Answers().empty());
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"g.xml", "l.xml"}));
+  EXPECT_TRUE(Mailbox("alpha").empty()) << "no refusal went to the sender";
+  EXPECT_EQ(Mailbox("beta").size(), 1u);
+  storage::SetSettingText("IDC_PASS", L"12345678");
+  folder::ProcessFile(exchange.path);
+  EXPECT_EQ(Answers(), (std::multiset<std::string>{"ID " + idm, "ID " + idm}));
+  EXPECT_TRUE(Requests().empty());
 }
 
 }  // namespace
