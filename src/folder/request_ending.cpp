@@ -17,23 +17,27 @@ namespace {
 
 std::string KeptAnswerPath(const FolderRequest& request) { return request.path + kAcceptedSuffix; }
 
-// Writes the kept answer under a temporary name and renames it, so that a
-// kept answer is whole or absent.
-bool KeepAnswer(const FolderRequest& request, const std::wstring& text) {
-  const std::string path = KeptAnswerPath(request);
+std::string PreparedSendPath(const FolderRequest& request) { return request.path + kSendingSuffix; }
+
+// Writes a file kept beside a request under a temporary name and renames
+// it, so that it is whole or absent.
+bool KeepBeside(const std::string& path, const std::string& data) {
   const std::string temporary = path + ".tmp";
-  const std::string utf8 = core::ToNarrow(text, core::kCodePageUtf8);
-  if (!platform::WriteWholeFile(temporary, utf8.data(), utf8.size())) {
-    core::LogError("Can't keep the answer of an accepted request " + temporary, platform::LastSystemError());
+  if (!platform::WriteWholeFile(temporary, data.data(), data.size())) {
+    core::LogError("Can't keep " + temporary, platform::LastSystemError());
     platform::FileDelete(temporary);
     return false;
   }
   if (!platform::FileMove(temporary, path)) {
-    core::LogError("Can't keep the answer of an accepted request " + path, platform::LastSystemError());
+    core::LogError("Can't keep " + path, platform::LastSystemError());
     platform::FileDelete(temporary);
     return false;
   }
   return true;
+}
+
+bool KeepAnswer(const FolderRequest& request, const std::wstring& text) {
+  return KeepBeside(KeptAnswerPath(request), core::ToNarrow(text, core::kCodePageUtf8));
 }
 
 }  // namespace
@@ -103,6 +107,47 @@ bool FinishedEarlier(const FolderPassContext& context, const FolderRequest& requ
   DeleteRequest(request);
   if (!platform::FileDelete(path)) core::LogError("Can't delete the kept answer " + path, platform::LastSystemError());
   return true;
+}
+
+// The prepared send's file: the wire type in decimal and a line break,
+// Base64 of the envelope and a line break, then the answer's text.
+bool KeepPreparedSend(const FolderRequest& request, const PreparedSend& prepared) {
+  return KeepBeside(PreparedSendPath(request), std::to_string(prepared.type) + "\n" +
+                                                   core::Base64Encode(prepared.payload) + "\n" +
+                                                   core::ToNarrow(prepared.answer, core::kCodePageUtf8));
+}
+
+bool PreparedSendOf(const FolderRequest& request, PreparedSend* prepared) {
+  const std::string path = PreparedSendPath(request);
+  if (!platform::FileExists(path)) return false;
+  std::vector<uint8_t> data;
+  if (!platform::ReadWholeFile(path, &data)) {
+    core::LogError("Can't read the prepared send " + path, platform::LastSystemError());
+    return false;
+  }
+  const std::string kept(data.begin(), data.end());
+  const size_t first = kept.find('\n');
+  const size_t second = first == std::string::npos ? first : kept.find('\n', first + 1);
+  const std::string answer = second == std::string::npos ? std::string() : kept.substr(second + 1);
+  const std::string type = first == std::string::npos ? std::string() : kept.substr(0, first);
+  const bool typeRead = !type.empty() && type.size() <= 3 && type.find_first_not_of("0123456789") == std::string::npos;
+  if (second == std::string::npos || !typeRead ||
+      core::FindTag(answer, "number").value_or(std::string()) != request.number) {
+    core::LogError("A prepared send of another request is deleted " + path, 0);
+    platform::FileDelete(path);
+    return false;
+  }
+  prepared->type = static_cast<uint8_t>(std::stoi(type));
+  prepared->payload = core::Base64Decode(kept.substr(first + 1, second - first - 1));
+  prepared->answer = core::ToWide(answer, core::kCodePageUtf8);
+  return true;
+}
+
+void DropPreparedSend(const FolderRequest& request) {
+  const std::string path = PreparedSendPath(request);
+  if (!platform::FileDelete(path) && platform::FileExists(path)) {
+    core::LogError("Can't delete the prepared send " + path, platform::LastSystemError());
+  }
 }
 
 void SendAndAnswerStatus(const FolderPassContext& context, const FolderRequest& request,

@@ -13,9 +13,20 @@
 // both files without talking to the server. A kept answer whose `number`
 // is not the request's was left by an earlier request of the same file
 // name and is deleted.
+//
+// A signed document is sent only after what goes out has been kept beside
+// the request, in request path + kSendingSuffix: the wire type, the
+// envelope and the answer's text. When the answer of the server was lost
+// (the connection broke after the request went out, or the process ended),
+// the next pass finds it and sends the same bytes again instead of
+// signing anew; the server's code 10 ("Сообщение уже есть в АИС") to such
+// a resend means the first sending arrived and counts as accepted, so the
+// accounting system gets the answer with the document the recipient holds.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "exchange/session.h"
 #include "folder/handlers.h"
@@ -24,6 +35,7 @@
 namespace folder {
 
 inline constexpr char kAcceptedSuffix[] = ".accepted";
+inline constexpr char kSendingSuffix[] = ".sending";
 
 // The error answers of the sending handlers.
 inline constexpr wchar_t kSendError[] = L"Ошибка при отправке сообщения";
@@ -52,6 +64,25 @@ void FinishAccepted(const FolderPassContext& context, const FolderRequest& reque
 // answer is then saved and, once saved, the request and the kept answer
 // are deleted; nothing is sent. False when no answer is kept for it.
 bool FinishedEarlier(const FolderPassContext& context, const FolderRequest& request);
+
+// A signed document as it goes to the server, and its answer.
+struct PreparedSend {
+  uint8_t type = 0;              // the wire type
+  std::vector<uint8_t> payload;  // the envelope
+  std::wstring answer;           // the answer's text, complete
+};
+
+// Keeps the prepared send beside the request (whole or not at all). False
+// when it could not be written; the send goes on without it.
+bool KeepPreparedSend(const FolderRequest& request, const PreparedSend& prepared);
+
+// The prepared send of an earlier pass; false when none is kept. One kept
+// for another number (an earlier request of the same file name) is
+// deleted.
+bool PreparedSendOf(const FolderRequest& request, PreparedSend* prepared);
+
+// Deletes the prepared send once its request is finished.
+void DropPreparedSend(const FolderRequest& request);
 
 // The common end of the requests answered with a status: sends the record;
 // accepted: the answer `type` "thestatus", `number`, `Status` = status,

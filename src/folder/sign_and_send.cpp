@@ -30,6 +30,8 @@ constexpr int kTypeSignFirst = 50;
 // the operator (14), no funds or blocked (15).
 constexpr uint8_t kCodeNoOperatorLink = 14;
 constexpr uint8_t kCodeBlocked = 15;
+// The server already holds a message of this number from this sender.
+constexpr uint8_t kCodeAlreadyThere = 10;
 // After 14 or 15 the link is checked again this often.
 constexpr int kSignFirstRetryMs = 300000;
 // A delivery confirmation wanted adds this to the wire type (52 → 62).
@@ -110,52 +112,81 @@ void SignSingle(const FolderPassContext& context, const FolderRequest& request) 
   SaveAnswerAndFinish(context, request);
 }
 
-void SignAndSend(const FolderPassContext& context, const FolderRequest& request, const std::wstring& answerType) {
-  if (FinishedEarlier(context, request)) return;
-  // Whoever calls: a "signfirst" waits while the server takes no documents.
-  if (request.type == kTypeSignFirst && !SignFirstEnabled()) return;
-  if (!MaySend(context, request)) return;
-  serverlink::ExchangeRecord record;
+// Signs, encrypts and starts the answer of a document going out for the
+// first time. False when the handler is done with the request.
+bool PrepareSend(const FolderPassContext& context, const FolderRequest& request, const std::wstring& answerType,
+                 serverlink::ExchangeRecord* record) {
   std::vector<uint8_t> signedMessage;
-  if (!SignRequest(context, request, &record, &signedMessage)) return;
+  if (!SignRequest(context, request, record, &signedMessage)) return false;
 
   std::wstring report;
   const bool valid = SignatureValid(signedMessage, &report);
   StartSignedAnswer(answerType, request, signedMessage);
+  XMLElement(L"VerifySign", valid ? L"true" : L"false");
+  XMLElement(L"VerifyInfo", report);
   if (!valid) {
-    XMLElement(L"VerifySign", L"false");
-    XMLElement(L"VerifyInfo", report);
     SaveAnswerAndFinish(context, request);
-    return;
+    return false;
   }
-  XMLElement(L"VerifySign", L"true");
 
   std::string typeName = core::ToNarrow(answerType, core::kCodePageUtf8);
   for (char& c : typeName) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  record.type = static_cast<uint8_t>(TypeCodeFromName(typeName) +
-                                     (request.confirmDelivery ? kConfirmationTypeOffset : 0));
-  record.payload = signedMessage;
-  serverlink::CompressRecordPayload(&record);  // above 1000 bytes: compressed, type + 100
+  record->type = static_cast<uint8_t>(TypeCodeFromName(typeName) +
+                                      (request.confirmDelivery ? kConfirmationTypeOffset : 0));
+  record->payload = signedMessage;
+  serverlink::CompressRecordPayload(record);  // above 1000 bytes: compressed, type + 100
 
   std::vector<crypto::Recipient> recipients;
   for (const RecipientSlot& slot : request.recipients) recipients.push_back({slot.certificate, slot.publicKey});
   crypto::DataBlock envelope;
-  if (!crypto::CryptMessage(crypto::MakeBlock(record.payload), recipients, &envelope)) {
+  if (!crypto::CryptMessage(crypto::MakeBlock(record->payload), recipients, &envelope)) {
     RefuseRequest(context, request, kEncryptError, 0);
-    return;
+    return false;
   }
-  record.payload = crypto::BlockBytes(envelope);
-  record.payloadLength = static_cast<uint32_t>(record.payload.size());
+  record->payload = crypto::BlockBytes(envelope);
+  record->payloadLength = static_cast<uint32_t>(record->payload.size());
+  XMLCloseAll();
+  // Kept before it goes out: a lost answer must not make it go out signed anew.
+  KeepPreparedSend(request, PreparedSend{record->type, record->payload, AnswerText()});
+  return true;
+}
+
+void SignAndSend(const FolderPassContext& context, const FolderRequest& request, const std::wstring& answerType) {
+  if (FinishedEarlier(context, request)) return;
+  // Whoever calls: a "signfirst" waits while the server takes no documents.
+  if (request.type == kTypeSignFirst && !SignFirstEnabled()) return;
+  PreparedSend prepared;
+  const bool resend = PreparedSendOf(request, &prepared);
+  serverlink::ExchangeRecord record;
+  if (resend) {
+    // Sent before, its answer lost: the same bytes go out again.
+    if (exchange::ServiceStatus() <= 0) return;
+    if (!RecordFromRequest(request, &record)) {
+      RefuseRequest(context, request, kConversionError, 0);
+      DropPreparedSend(request);
+      return;
+    }
+    record.type = prepared.type;
+    record.payload = std::move(prepared.payload);
+    record.payloadLength = static_cast<uint32_t>(record.payload.size());
+    XMLRestore(prepared.answer);
+  } else {
+    if (!MaySend(context, request)) return;
+    if (!PrepareSend(context, request, answerType, &record)) return;
+  }
 
   exchange::ReplyResult result;
   exchange::SendMessageAndGetAnswer(&result, &record);
-  if (result.kind == exchange::kReplyAccepted) {
+  const bool connected = exchange::Connected();
+  // The server already holds what a resend carries: the first sending arrived.
+  const bool arrivedBefore = resend && connected && result.kind == exchange::kReplyRefused &&
+                             result.code == kCodeAlreadyThere;
+  if (result.kind == exchange::kReplyAccepted || arrivedBefore) {
     // Accepted is final, whatever the connected flag says meanwhile.
-    XMLElement(L"VerifyInfo", report);
     FinishAccepted(context, request);
+    DropPreparedSend(request);
     return;
   }
-  const bool connected = exchange::Connected();
   bool waits = result.kind == exchange::kReplyNothing || !connected;
   if (connected && result.kind == exchange::kReplyRefused &&
       (result.code == kCodeNoOperatorLink || result.code == kCodeBlocked)) {
@@ -164,7 +195,7 @@ void SignAndSend(const FolderPassContext& context, const FolderRequest& request,
     if (result.code == kCodeNoOperatorLink) waits = true;
   }
   if (waits) return;
-  RefuseRequest(context, request, kSendError, result.code);
+  if (RefuseRequest(context, request, kSendError, result.code)) DropPreparedSend(request);
 }
 
 }  // namespace

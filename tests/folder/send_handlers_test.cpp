@@ -240,12 +240,14 @@ TEST_F(FolderSendTest, RefusalsOfTheServerAndSignFirstEnabled) {
   const folder::FolderRequest first = Request("signfirst", ToAlpha(Number(), Text("<html>2</html>")));
   Run(first);
   Run(first);
-  EXPECT_EQ(WorkingFiles(), (std::vector<std::string>{first.fileName}));
+  // What went out is kept beside it, to go out again byte for byte.
+  EXPECT_EQ(WorkingFiles(), (std::vector<std::string>{first.fileName, first.fileName + ".sending"}));
   EXPECT_TRUE(TakeAnswers().empty());
   EXPECT_FALSE(folder::SignFirstEnabled());
   EXPECT_EQ(platform::ui::TimerPeriod(exchange::kTimerLink), 300000);
   EXPECT_EQ(Counter("requests.52"), 1);
   platform::FileDelete(first.path);
+  platform::FileDelete(first.path + ".sending");
 
   // A signnext refused now is deleted with its error answer; 15 too.
   for (int code : {9, 15}) {
@@ -363,6 +365,32 @@ TEST_F(FolderSendTest, NothingSentTwiceWhenTheAnswerCannotBeSaved) {
   Run(malformed);
   platform::ClearFaults();
   EXPECT_TRUE(platform::FileExists(malformed.path));
+}
+
+TEST_F(FolderSendTest, AnAnswerLostAfterTheServerAcceptedNeitherSendsTwiceNorAnswersAnError) {
+  // The server takes the document, then the connection breaks before its
+  // answer is through: the request waits. The next pass, with a new link,
+  // answers it once, with the document the recipient got; nothing else
+  // reaches alpha.
+  for (bool confirm : {false, true}) {
+    const std::string number = Number();
+    ArmFault(json{{"action", "truncate"}, {"type", confirm ? 62 : 52}});
+    const folder::FolderRequest request = Request("signfirst", ToAlpha(number, Text("<html>6</html>"), confirm));
+    Run(request);
+    EXPECT_TRUE(platform::FileExists(request.path));
+    EXPECT_TRUE(TakeAnswers().empty());
+    ASSERT_TRUE(exchange::CTS(nullptr));
+    Run(request);
+    const Answer answer = OneAnswer();
+    EXPECT_EQ(answer.Pick({"type", "number", "VerifySign", "error"}),
+              (Fields{{"type", "EDocWithSign"}, {"number", number}, {"VerifySign", "true"}, {"error", "-"}}));
+    const json got = Mailbox("alpha", true).back();
+    EXPECT_EQ(got["number"], number);
+    EXPECT_EQ(OpenFor("alpha", exchange_test::Base64Field(got["payload"])), core::Base64Decode(answer["message"]));
+    EXPECT_TRUE(WorkingFiles().empty());
+  }
+  EXPECT_EQ(Received("beta").size(), 2u);
+  EXPECT_EQ(Mailbox("alpha").size(), 2u);
 }
 
 }  // namespace
