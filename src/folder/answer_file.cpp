@@ -2,6 +2,9 @@
 #include "folder/answer_file.h"
 
 #include <array>
+#include <map>
+#include <mutex>
+#include <set>
 #include <optional>
 #include <vector>
 
@@ -45,6 +48,41 @@ bool SafeName(const std::wstring& name) {
   return true;
 }
 
+// The names taken in a folder that answers or claimed requests go to: the
+// folded names of its last listing and of every name handed out since.
+// Only the client adds files to in/ and to the working folder (the
+// accounting system takes answers away), so the set holds every name taken
+// there, perhaps with some taken away since: a name not in it needs no new
+// listing. Listing the whole of in/ for each answer made a pass of
+// thousands of answers quadratic.
+struct TakenNames {
+  bool listed = false;
+  std::set<std::wstring> names;
+  size_t handedOut = 0;  // names handed out since the listing
+};
+std::mutex takenMutex;
+std::map<std::string, TakenNames> takenByFolder;
+// The set is renewed from the folder after this many names, so that it
+// does not grow without end while the accounting system takes answers.
+constexpr size_t kHandedOutBeforeListing = 20000;
+
+void ListTaken(const std::string& folder, TakenNames* taken) {
+  std::vector<platform::FolderEntry> entries;
+  platform::ListFolder(folder, "*", &entries);
+  taken->names.clear();
+  for (const platform::FolderEntry& entry : entries) taken->names.insert(Folded(entry.name));
+  taken->listed = true;
+  taken->handedOut = 0;
+}
+
+// name + ".xml", or the first name + "_N.xml", not in the set.
+std::string FirstFree(const std::string& name, const TakenNames& taken) {
+  for (int counter = 0;; ++counter) {
+    std::string candidate = counter == 0 ? name + ".xml" : core::Format("%s_%d.xml", name.c_str(), counter);
+    if (taken.names.count(Folded(candidate)) == 0) return candidate;
+  }
+}
+
 void MakeFolder(const std::string& path) {
   if (platform::FolderExists(path)) return;
   if (!platform::FolderCreate(path) && !platform::FolderExists(path)) {
@@ -62,17 +100,23 @@ std::wstring AnswerTimeStamp() {
 }
 
 std::string FreeAnswerName(const std::string& in, const std::string& name) {
-  std::vector<platform::FolderEntry> entries;
-  platform::ListFolder(in, "*", &entries);
-  std::vector<std::wstring> taken;
-  for (const platform::FolderEntry& entry : entries) taken.push_back(Folded(entry.name));
-  for (int counter = 0;; ++counter) {
-    std::string candidate = counter == 0 ? name + ".xml" : core::Format("%s_%d.xml", name.c_str(), counter);
-    std::wstring folded = Folded(candidate);
-    bool free = true;
-    for (const std::wstring& other : taken) free = free && other != folded;
-    if (free) return candidate;
+  std::lock_guard<std::mutex> lock(takenMutex);
+  TakenNames& taken = takenByFolder[in];
+  bool listed = false;
+  if (!taken.listed || taken.handedOut > kHandedOutBeforeListing) {
+    ListTaken(in, &taken);
+    listed = true;
   }
+  std::string candidate = FirstFree(name, taken);
+  // Taken as far as the set knows, or there under this very name: the
+  // folder itself decides.
+  if (!listed && (candidate != name + ".xml" || platform::FileExists(in + candidate))) {
+    ListTaken(in, &taken);
+    candidate = FirstFree(name, taken);
+  }
+  taken.names.insert(Folded(candidate));
+  ++taken.handedOut;
+  return candidate;
 }
 
 int XMLSave(const std::string& folder, const std::string& iks, std::string* written) {
