@@ -205,5 +205,28 @@ TEST_F(FolderPassTest, ADocumentOurKeyCannotOpenWaitsOnTheServerWithItsRequests)
   EXPECT_TRUE(Requests().empty());
 }
 
+TEST_F(FolderPassTest, ARequestLockedInOutWaitsThereWithoutHoldingUpTheOthers) {
+  StartSim();
+  const std::string out = exchange.path + "out/";
+  fs::create_directories(out);
+  for (const char* idm : {"997", "998", "999"}) {
+    test_support::WriteText(out + idm + ".xml",
+                            Cipher(RequestText("deletemessage", std::string("<message>") + idm + "</message>")));
+  }
+  platform::InjectFault(platform::Syscall::Rename, EACCES, -1, out + "998.xml");
+  folder::ProcessFile(exchange.path);  // the sizes are noted
+  folder::ProcessFile(exchange.path);
+  EXPECT_EQ(Answers(), (std::multiset<std::string>{"Ошибка при удалении сообщения 997",
+                                                   "Ошибка при удалении сообщения 999"}));
+  EXPECT_EQ(test_support::ListTree(out), (std::vector<std::string>{"998.xml"}));
+  platform::ClearFaults();
+  folder::ProcessFile(exchange.path);
+  folder::ProcessFile(exchange.path);
+  EXPECT_EQ(Answers(), (std::multiset<std::string>{"Ошибка при удалении сообщения 997", "Ошибка при удалении сообщения 998",
+                                                   "Ошибка при удалении сообщения 999"}));
+  EXPECT_TRUE(Requests().empty());
+  EXPECT_TRUE(test_support::ListTree(out).empty());
+}
+
 }  // namespace
 }  // namespace exchange_test

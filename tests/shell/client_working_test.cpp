@@ -5,6 +5,7 @@
 // lists them; and each way it can be kept from working shows its state.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
 
 #include <chrono>
@@ -533,6 +534,63 @@ TEST_F(ClientFolderTest, WithoutALinkRequestsAreClaimedAndEachTickThatClaimsWarn
   std::vector<Answer> answers = WaitForAnswers(2, false);
   for (const Answer& answer : answers) EXPECT_EQ(Of(answer, "error"), "Нет связи с АИС");
   EXPECT_EQ(Xmls(program.path + "working/"), 3) << "kept until the link is back";
+  EXPECT_EQ(client.Stop(), 0);
+}
+
+TEST_F(ClientFolderTest, KilledInTheMiddleOfAPassItAnswersEveryRequestOnceAfterItsRestart) {
+  StartSim();
+  // Requests of 10 KB documents dropped at once: many signsingle, and
+  // signfirst to alpha among them.
+  test_support::TempFolder stage;
+  test_support::WriteText(stage.path + "document.html", std::string(10240, 'x'));
+  std::string pem = test_support::ReadText(std::string(AIS_SIM_TEST_PKI) + "pki/certs/alpha.pem");
+  pem = pem.substr(pem.find('\n') + 1);
+  const std::vector<uint8_t> der = core::Base64Decode(pem.substr(0, pem.find("-----")));
+  test_support::WriteText(stage.path + "alpha.der", std::string(der.begin(), der.end()));
+  std::vector<std::string> numbers;
+  const int kSingles = 300, kFirsts = 20;
+  for (int i = 0; i < kSingles + kFirsts; ++i) {
+    numbers.push_back("190000002" + std::to_string(100000000 + i) + "000000001");
+    Request((i < kSingles ? "--type signsingle" : "--type signfirst --receiveriks " + IksOf("alpha") + " --cpk " +
+                                                      stage.path + "alpha.der") +
+                " --number " + numbers.back() + " --message-file " + stage.path + "document.html --as r" +
+                std::to_string(i) + ".xml",
+            stage.path);
+  }
+  StartClient();
+  ASSERT_TRUE(Eventually([&] { return fs::is_directory(exchange.path + "out"); }));
+  fs::rename(stage.path + "out", exchange.path + "out");
+  for (int i = 0; i < 3000 && Xmls(exchange.path + "in/") < 10; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(client.pid, SIGKILL);
+  client.Wait();
+  const int before = Xmls(exchange.path + "in/");
+  ASSERT_GE(before, 10);
+  EXPECT_LT(before, kSingles + kFirsts) << "killed after the pass ended";
+
+  StartClient();
+  std::vector<Answer> answers;
+  EXPECT_TRUE(Eventually([&] {
+    answers = Answers();
+    return answers.size() >= numbers.size() && Xmls(program.path + "working/") == 0;
+  })) << client.Console();
+  std::map<std::string, int> answered;
+  for (const Answer& answer : answers) {
+    EXPECT_EQ(Of(answer, "error"), "(none)") << answer.text;
+    ++answered[Of(answer, "number")];
+  }
+  int twice = 0;
+  for (const std::string& number : numbers) {
+    EXPECT_GE(answered[number], 1) << number;
+    twice += std::max(answered[number] - 1, 0);
+  }
+  // The one way left to answer a request twice: the kill fell between its
+  // answer's rename into in/ and the deletion of its file.
+  EXPECT_LE(twice, 1);
+  EXPECT_EQ(answers.size(), numbers.size() + static_cast<size_t>(twice));
+  EXPECT_EQ(sim->Get("/received/beta").body.size(), static_cast<size_t>(kFirsts)) << "each signfirst sent once";
+  EXPECT_EQ(sim->Get("/mailboxes/alpha").body.size(), static_cast<size_t>(kFirsts));
   EXPECT_EQ(client.Stop(), 0);
 }
 
