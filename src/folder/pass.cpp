@@ -88,21 +88,63 @@ std::string WorkingName(const std::string& name) {
   return FreeAnswerName(core::WorkingFolder(), stem);
 }
 
-// Moves one file of out/ into the working folder, deciphers it and copies
-// it into the day folder. True when it moved.
+// A request of the working folder claimed from `name` (under its own name
+// or a "<stem>_N.xml" of it) whose text is `text`: the claim of that file
+// was cut short after the request was written (the process ended) and
+// before its source left out/.
+bool ClaimedBefore(const std::string& name, const std::vector<uint8_t>& text) {
+  const std::string stem = name.size() > 4 ? name.substr(0, name.size() - 4) : name;
+  for (int counter = 0;; ++counter) {
+    const std::string path =
+        core::WorkingFolder() + (counter == 0 ? name : core::Format("%s_%d.xml", stem.c_str(), counter));
+    if (!platform::FileExists(path)) return false;
+    std::vector<uint8_t> waiting;
+    if (platform::ReadWholeFile(path, &waiting) && waiting == text) return true;
+  }
+}
+
+// Claims one file of out/: reads and deciphers it, writes the request into
+// the working folder under a temporary name and renames it, then deletes
+// the source and copies the request into the day folder. A request is
+// therefore in the working folder whole and deciphered, or still in out/:
+// a claim that fails (or a process that ends) on the way loses nothing,
+// and the next tick claims the file again. True when it was claimed.
 bool Claim(const std::string& source, const std::string& name, const std::vector<uint8_t>& key) {
-  std::string target = core::WorkingFolder() + WorkingName(name);
-  if (!platform::FileMove(source, target)) {
-    core::LogError(core::Format("Can't move the file %s %s -%X", source.c_str(), target.c_str(),
+  std::vector<uint8_t> text;
+  if (!platform::ReadWholeFile(source, &text)) {
+    core::LogError(core::Format("Can't move the file %s -%X", source.c_str(),
                                 static_cast<unsigned>(platform::LastSystemError())),
                    platform::LastSystemError());
     return false;
   }
-  core::LogInfo(core::Format("Move the file %s %s", source.c_str(), target.c_str()));
-  if (key.size() < crypto::kExchangeKeySize || crypto::Decode(target, key.data()) != 0) {
+  crypto::KeyMaterialHash hash;
+  if (key.size() < crypto::kExchangeKeySize ||
+      crypto::HashKeyMaterial(crypto::KeyMaterial(key.data()).data(), &hash) != 0 ||
+      !crypto::DecryptBuffer(&hash, &text)) {
     core::LogError("Error decode file", 0);
-    return true;
+    return false;
   }
+  if (ClaimedBefore(name, text)) {
+    core::LogInfo("Claimed before, the source goes " + source);
+    if (!platform::FileDelete(source)) core::LogError("Can't delete " + source, platform::LastSystemError());
+    return false;
+  }
+  const std::string target = core::WorkingFolder() + WorkingName(name);
+  const std::string temporary = target + ".tmp";
+  if (!platform::WriteWholeFile(temporary, text.data(), text.size()) || !platform::FileMove(temporary, target)) {
+    core::LogError(core::Format("Can't move the file %s %s -%X", source.c_str(), target.c_str(),
+                                static_cast<unsigned>(platform::LastSystemError())),
+                   platform::LastSystemError());
+    platform::FileDelete(temporary);
+    return false;
+  }
+  if (!platform::FileDelete(source)) {
+    // Left in out/ it would be claimed a second time: the claim is undone.
+    core::LogError("Can't move the file " + source, platform::LastSystemError());
+    platform::FileDelete(target);
+    return false;
+  }
+  core::LogInfo(core::Format("Move the file %s %s", source.c_str(), target.c_str()));
   std::string copy = core::WorkingDayFolder() + target.substr(core::WorkingFolder().size());
   if (!platform::FileCopy(target, copy, true)) {
     core::LogError(core::Format("Can't copy to today the file %s-%X", copy.c_str(),

@@ -34,8 +34,11 @@ void ProcessFile(const std::string& exchangeFolder);
 
 // Creates out/ and in/ when missing, then moves every "*.xml" of out/ whose
 // size is the one it had at the previous call (a file still being written
-// grows) into the working folder, under a free name when its name is
-// taken there, deciphers it in place and copies it into the day folder.
+// grows) into the working folder, deciphered, under a free name when its
+// name is taken there, and copies it into the day folder. The request
+// reaches the working folder whole (written under a temporary name and
+// renamed) before its source leaves out/; a source found again beside the
+// request it became (a claim cut short) is only deleted.
 // When a file moved and the client state is above 1, the accounting
 // system gets an error answer carrying the tray warning. Sets MoveBusy
 // while it runs. Returns the number of files moved.

@@ -213,7 +213,7 @@ TEST_F(FolderPassTest, ARequestLockedInOutWaitsThereWithoutHoldingUpTheOthers) {
     test_support::WriteText(out + idm + ".xml",
                             Cipher(RequestText("deletemessage", std::string("<message>") + idm + "</message>")));
   }
-  platform::InjectFault(platform::Syscall::Rename, EACCES, -1, out + "998.xml");
+  platform::InjectFault(platform::Syscall::Open, EACCES, -1, out + "998.xml");
   folder::ProcessFile(exchange.path);  // the sizes are noted
   folder::ProcessFile(exchange.path);
   EXPECT_EQ(Answers(), (std::multiset<std::string>{"Ошибка при удалении сообщения 997",
@@ -226,6 +226,23 @@ TEST_F(FolderPassTest, ARequestLockedInOutWaitsThereWithoutHoldingUpTheOthers) {
                                                    "Ошибка при удалении сообщения 999"}));
   EXPECT_TRUE(Requests().empty());
   EXPECT_TRUE(test_support::ListTree(out).empty());
+
+  // A claim whose request cannot be written into the working folder leaves
+  // it in out/ (nothing half-deciphered waits); one cut short after the
+  // request was written, before its source went, yields one request.
+  test_support::WriteText(out + "r.xml", Cipher(RequestText("deletemessage", "<message>996</message>")));
+  folder::MoveFilesToWorking(context);
+  platform::InjectFault(platform::Syscall::Open, EIO, -1, core::WorkingFolder() + "r.xml");
+  folder::ProcessFile(exchange.path);
+  platform::ClearFaults();
+  EXPECT_EQ(test_support::ListTree(out), (std::vector<std::string>{"r.xml"}));
+  EXPECT_TRUE(Requests().empty());
+  EXPECT_EQ(Answers().size(), 3u) << "nothing answered for it yet";
+  Waiting("r.xml", RequestText("deletemessage", "<message>996</message>"));
+  folder::ProcessFile(exchange.path);
+  EXPECT_TRUE(test_support::ListTree(out).empty());
+  EXPECT_TRUE(Requests().empty());
+  EXPECT_EQ(Answers().count("Ошибка при удалении сообщения 996"), 1u);
 }
 
 }  // namespace
