@@ -28,7 +28,7 @@ constexpr int kHeadFields[] = {1002, 1005, 1006, 1008};
 // The proxy's type, address, port, user and password.
 constexpr int kProxyFields[] = {1019, 1012, 1009, 1010, 1011};
 
-struct FieldSpec {
+struct FieldRow {
   int control;
   const char* name;
   const wchar_t* label;
@@ -41,7 +41,7 @@ struct FieldSpec {
 };
 
 // The dialog's fields in its order.
-const FieldSpec kFields[] = {
+const FieldRow kFields[] = {
     {kParamCert, "cert", L"Сертификат ГосСУОК", "IDC_CERT", true, false, true, false, false},
     {kParamPassword, "pass", L"Пароль от ключа ЭЦП", "IDC_PASS", true, false, false, true, false},
     {kParamSecure, "secure", L"Запрашивать пароль при отрытии", "IDC_SECURE", true, true, false, false, false},
@@ -92,21 +92,21 @@ bool AllDigits(const std::wstring& text) {
 
 void OpenParametersDialog(ParametersDialog* dialog) {
   dialog->fields.clear();
-  for (const FieldSpec& spec : kFields) {
+  for (const FieldRow& row : kFields) {
     ParametersField field;
-    field.control = spec.control;
-    field.name = spec.name;
-    field.label = spec.label;
-    field.setting = spec.setting;
-    field.stored = spec.stored;
-    field.checkBox = spec.checkBox;
-    field.readOnly = spec.readOnly;
-    field.masked = spec.masked;
-    field.digitsOnly = spec.digitsOnly;
-    if (spec.setting != nullptr && spec.checkBox) {
-      field.checked = storage::GetSettingInt(spec.setting) != 0;
-    } else if (spec.setting != nullptr) {
-      field.text = storage::GetSettingText(spec.setting).value_or(L"");
+    field.control = row.control;
+    field.name = row.name;
+    field.label = row.label;
+    field.setting = row.setting;
+    field.stored = row.stored;
+    field.checkBox = row.checkBox;
+    field.readOnly = row.readOnly;
+    field.masked = row.masked;
+    field.digitsOnly = row.digitsOnly;
+    if (row.setting != nullptr && row.checkBox) {
+      field.checked = storage::GetSettingInt(row.setting) != 0;
+    } else if (row.setting != nullptr) {
+      field.text = storage::GetSettingText(row.setting).value_or(L"");
     }
     dialog->fields.push_back(std::move(field));
   }
