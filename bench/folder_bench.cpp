@@ -30,8 +30,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -53,6 +51,7 @@
 #include "sim_process.h"
 #include "storage/database.h"
 #include "storage/settings.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -80,15 +79,6 @@ struct Folder {
   std::string path;  // ends with the separator
 };
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 // The four organisation files of the tests' PKI that the bare work uses.
 struct Pki {
   Pki() {
@@ -103,7 +93,7 @@ struct Pki {
     EVP_PKEY_free(ownKey);
   }
   static X509* Certificate(const std::string& path) {
-    std::string pem = ReadText(path);
+    std::string pem = test_support::ReadText(path);
     BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
     X509* certificate = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
     BIO_free(bio);
@@ -111,7 +101,7 @@ struct Pki {
     return certificate;
   }
   static EVP_PKEY* Key(const std::string& path) {
-    std::string pem = ReadText(path);
+    std::string pem = test_support::ReadText(path);
     BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
     EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>("12345678"));
     BIO_free(bio);
@@ -124,7 +114,7 @@ struct Pki {
 };
 
 std::string KeyIdText(const std::string& org) {
-  std::string pem = ReadText(sim_test::PkiFolder() + "pki/certs/" + org + ".pem");
+  std::string pem = test_support::ReadText(sim_test::PkiFolder() + "pki/certs/" + org + ".pem");
   crypto::provider::Bytes der;
   crypto::provider::QueryCertificate(Bytes(pem.begin(), pem.end()), &der);
   crypto::provider::CertInfo info;
@@ -301,7 +291,7 @@ void DropRequests(const std::string& out, const std::string& type, int count, co
     Bytes data(text.begin(), text.end());
     crypto::HashKeyMaterial(crypto::KeyMaterial(head.data()).data(), &hash);
     crypto::EncryptBuffer(&hash, &data);
-    WriteText(out + core::Format("%s%05d.xml", type.c_str(), i), std::string(data.begin(), data.end()));
+    test_support::WriteText(out + core::Format("%s%05d.xml", type.c_str(), i), std::string(data.begin(), data.end()));
   }
 }
 
@@ -347,7 +337,7 @@ void FolderPass(benchmark::State& state, const std::string& type, int count) {
     }
     std::string recipients;
     if (sends) {
-      const std::string pem = ReadText(sim_test::PkiFolder() + "pki/certs/alpha.pem");
+      const std::string pem = test_support::ReadText(sim_test::PkiFolder() + "pki/certs/alpha.pem");
       crypto::provider::Bytes der;
       crypto::provider::QueryCertificate(Bytes(pem.begin(), pem.end()), &der);
       recipients = "<receiveriks>" + KeyIdText("alpha") + "</receiveriks><receivercpks><certificate><cpk>" +
