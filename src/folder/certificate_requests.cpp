@@ -28,7 +28,7 @@ void GetCertificate(const FolderPassContext& context, const FolderRequest& reque
   if (FinishedEarlier(context, request)) return;
   serverlink::ExchangeRecord record;
   if (!RecordFromRequest(request, &record)) {
-    RefuseRequest(context, request, kConversionError, 0);
+    RefuseRequest(context, request, kConversionError, request.number, 0);
     return;
   }
   crypto::CertificateEntry own;
@@ -50,7 +50,7 @@ void SendCertificate(const FolderPassContext& context, const FolderRequest& requ
   // The asker is named by its IKS, which also names the envelope's
   // recipient: without one the request does not convert.
   if (!RecordFromRequest(request, &record) || !core::IsHexText(request.receiverIks, 40)) {
-    RefuseRequest(context, request, kConversionError, 0);
+    RefuseRequest(context, request, kConversionError, request.number, 0);
     return;
   }
   crypto::CertificateEntry own;
@@ -69,7 +69,7 @@ void SendCertificate(const FolderPassContext& context, const FolderRequest& requ
   crypto::DataBlock envelope;
   if (!crypto::CryptMessageByPublicKey(crypto::MakeBlock(data), own.keyId, crypto::MakeBlock(askerKey), asker,
                                        &envelope)) {
-    RefuseRequest(context, request, kEncryptError, 0);
+    RefuseRequest(context, request, kEncryptError, request.number, 0);
     return;
   }
   record.payload = crypto::BlockBytes(envelope);

@@ -14,7 +14,7 @@ void ProcessSendMessage(const FolderPassContext& context, const FolderRequest& r
     if (FinishedEarlier(context, request)) return;
     serverlink::ExchangeRecord record;
     if (!RecordFromRequest(request, &record)) {
-      RefuseRequest(context, request, kConversionError, 0);
+      RefuseRequest(context, request, kConversionError, request.number, 0);
       return;
     }
     // The type byte stays the request's: 56.

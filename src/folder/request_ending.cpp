@@ -42,28 +42,12 @@ bool KeepAnswer(const FolderRequest& request, const std::wstring& text) {
 
 }  // namespace
 
-void DeleteRequest(const FolderRequest& request) {
-  if (!platform::FileDelete(request.path)) {
-    core::LogError("Can't delete the request " + request.path, platform::LastSystemError());
-  }
-}
-
 bool SaveAnswerAndFinish(const FolderPassContext& context, const FolderRequest& request) {
   if (XMLSave(context.exchangeFolder, context.iks) != 0) {
     core::LogError("The answer is not saved; the request waits for the next pass " + request.fileName, 0);
     return false;
   }
-  DeleteRequest(request);
-  return true;
-}
-
-bool RefuseRequest(const FolderPassContext& context, const FolderRequest& request, const std::wstring& text,
-                   int code) {
-  if (WriteErrorAnswer(context.exchangeFolder, context.iks, text, request.number, code) != 0) {
-    core::LogError("The error answer is not saved; the request waits for the next pass " + request.fileName, 0);
-    return false;
-  }
-  DeleteRequest(request);
+  FinishRequest(request);
   return true;
 }
 
@@ -71,7 +55,7 @@ void FinishAccepted(const FolderPassContext& context, const FolderRequest& reque
   XMLCloseAll();
   const std::wstring text = AnswerText();
   if (XMLSave(context.exchangeFolder, context.iks) == 0) {
-    DeleteRequest(request);
+    FinishRequest(request);
     return;
   }
   if (KeepAnswer(request, text)) {
@@ -81,7 +65,7 @@ void FinishAccepted(const FolderPassContext& context, const FolderRequest& reque
   // Neither the answer nor the note that it was sent could be written:
   // the answer is lost, but the request must not go out a second time.
   core::LogError("Accepted by the server, the answer is lost " + request.fileName, 0);
-  DeleteRequest(request);
+  FinishRequest(request);
 }
 
 bool FinishedEarlier(const FolderPassContext& context, const FolderRequest& request) {
@@ -104,7 +88,7 @@ bool FinishedEarlier(const FolderPassContext& context, const FolderRequest& requ
   if (XMLSave(context.exchangeFolder, context.iks) != 0) return true;
   // The request first: a request without its kept answer would be sent
   // again, and a kept answer left alone names another number.
-  DeleteRequest(request);
+  FinishRequest(request);
   if (!platform::FileDelete(path)) core::LogError("Can't delete the kept answer " + path, platform::LastSystemError());
   return true;
 }
@@ -166,7 +150,7 @@ void SendAndAnswerStatus(const FolderPassContext& context, const FolderRequest& 
   }
   // Nothing went out: the request waits for the next pass.
   if (result.kind == exchange::kReplyNothing) return;
-  RefuseRequest(context, request, kSendError, result.code);
+  RefuseRequest(context, request, kSendError, request.number, result.code);
 }
 
 }  // namespace folder

@@ -41,18 +41,10 @@ inline constexpr char kSendingSuffix[] = ".sending";
 inline constexpr wchar_t kSendError[] = L"Ошибка при отправке сообщения";
 inline constexpr wchar_t kEncryptError[] = L"Ошибка шифрования файла";
 
-// Deletes the request file; a failure is logged.
-void DeleteRequest(const FolderRequest& request);
-
 // Saves the answer document being written (XMLSave) and deletes the
 // request file when it was saved. True when saved; otherwise the request
 // stays for the next pass.
 bool SaveAnswerAndFinish(const FolderPassContext& context, const FolderRequest& request);
-
-// Writes the error answer (text, the request's number, code) and deletes
-// the request file when the answer was saved. True when saved.
-bool RefuseRequest(const FolderPassContext& context, const FolderRequest& request, const std::wstring& text,
-                   int code);
 
 // For a request the server has accepted: saves the answer document and
 // deletes the request file; when the answer cannot be saved, keeps it

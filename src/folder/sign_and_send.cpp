@@ -48,7 +48,7 @@ bool MaySend(const FolderPassContext& context, const FolderRequest& request) {
   if (status > 2) return true;
   const bool first = WriteErrorAnswer(context.exchangeFolder, context.iks, kNoRights, "", 0) == 0;
   const bool second = WriteErrorAnswer(context.exchangeFolder, context.iks, kNoRights, request.number, 0) == 0;
-  if (first && second) DeleteRequest(request);
+  if (first && second) FinishRequest(request);
   return false;
 }
 
@@ -59,7 +59,7 @@ bool SignRequest(const FolderPassContext& context, const FolderRequest& request,
                  serverlink::ExchangeRecord* record, std::vector<uint8_t>* signedMessage) {
   const std::vector<uint8_t> document = core::Base64Decode(request.message);
   if (!RecordFromRequest(request, record)) {
-    RefuseRequest(context, request, kConversionError, 0);
+    RefuseRequest(context, request, kConversionError, request.number, 0);
     return false;
   }
   crypto::CertificateEntry own;
@@ -71,7 +71,7 @@ bool SignRequest(const FolderPassContext& context, const FolderRequest& request,
     return false;
   }
   if (error != 0) {
-    RefuseRequest(context, request, kSignError, 0);
+    RefuseRequest(context, request, kSignError, request.number, 0);
     return false;
   }
   *signedMessage = crypto::BlockBytes(signedBlock);
@@ -140,7 +140,7 @@ bool PrepareSend(const FolderPassContext& context, const FolderRequest& request,
   for (const RecipientSlot& slot : request.recipients) recipients.push_back({slot.certificate, slot.publicKey});
   crypto::DataBlock envelope;
   if (!crypto::CryptMessage(crypto::MakeBlock(record->payload), recipients, &envelope)) {
-    RefuseRequest(context, request, kEncryptError, 0);
+    RefuseRequest(context, request, kEncryptError, request.number, 0);
     return false;
   }
   record->payload = crypto::BlockBytes(envelope);
@@ -162,7 +162,7 @@ void SignAndSend(const FolderPassContext& context, const FolderRequest& request,
     // Sent before, its answer lost: the same bytes go out again.
     if (exchange::ServiceStatus() <= 0) return;
     if (!RecordFromRequest(request, &record)) {
-      RefuseRequest(context, request, kConversionError, 0);
+      RefuseRequest(context, request, kConversionError, request.number, 0);
       DropPreparedSend(request);
       return;
     }
@@ -195,7 +195,7 @@ void SignAndSend(const FolderPassContext& context, const FolderRequest& request,
     if (result.code == kCodeNoOperatorLink) waits = true;
   }
   if (waits) return;
-  if (RefuseRequest(context, request, kSendError, result.code)) DropPreparedSend(request);
+  if (RefuseRequest(context, request, kSendError, request.number, result.code)) DropPreparedSend(request);
 }
 
 }  // namespace

@@ -111,15 +111,19 @@ TEST_F(FolderPassTest, UnreadableMalformedUntypedAndUndeletableRequestsAreAnswer
   Waiting("c.xml", RequestText("deletemessage", "<message>999</message>"));
   Waiting("d.xml", RequestText("getmessage", "<message>998</message>"));
   Waiting("e.xml", RequestText("edocwithsign", ""));  // a type of answers only
+  // A signed document whose request cannot be deleted is not signed and
+  // answered again.
+  Waiting("f.xml", RequestText("signsingle", "<number>190000002000000011202610007</number><message>QQ==</message>"));
   platform::InjectFault(platform::Syscall::Open, EACCES, -1, core::WorkingFolder() + "a.xml");
   platform::InjectFault(platform::Syscall::Delete, EACCES, -1, core::WorkingFolder() + "d.xml");
+  platform::InjectFault(platform::Syscall::Delete, EACCES, -1, core::WorkingFolder() + "f.xml");
   const std::multiset<std::string> expected{"Файл запроса не прочитан: a.xml",
                                             "Ошибка разбора файла. Неправильный номер в сообщении",
                                             "Ошибка при удалении сообщения 999", "Ошибка при получении сообщения",
-                                            "Неверный тип запроса"};
+                                            "Неверный тип запроса", "ID ?"};
   folder::ProcessFile(exchange.path);
   EXPECT_EQ(Answers(), expected);
-  EXPECT_EQ(Requests(), (std::vector<std::string>{"d.xml"}));
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"d.xml", "f.xml"}));
   folder::ProcessFile(exchange.path);
   EXPECT_EQ(Answers(), expected) << "a request once finished is not run again";
   platform::ClearFaults();
