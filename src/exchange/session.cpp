@@ -140,13 +140,15 @@ bool AcceptSession(const std::vector<uint8_t>& answer, const crypto::KeyId& owne
   return false;
 }
 
-void RunRegistrationDialog() {
-  Task dialog;
+// Runs a hook of the shell when one is set; the hook is copied under the
+// lock and run outside it.
+void RunHook(const Task& hook) {
+  Task task;
   {
     std::lock_guard<std::mutex> lock(sharedMutex);
-    dialog = registrationDialog;
+    task = hook;
   }
-  if (dialog) dialog();
+  if (task) task();
 }
 
 // Answer kind 170: the server does not know the organisation. True when it
@@ -163,7 +165,7 @@ bool Register(std::vector<uint8_t>* answer) {
                             L"\r\nне зарегистрован в АИС\r\nЗарегистрировать?";
     if (platform::ui::MessageBox(question, L"Регистрация клиента", platform::ui::Buttons::YesNo) ==
         platform::ui::Answer::Yes) {
-      RunRegistrationDialog();
+      RunHook(registrationDialog);
     }
   }
   if (!Registered()) {
@@ -309,27 +311,18 @@ bool RequestAndAnswer(ReplyResult* result, serverlink::ExchangeRecord* record) {
   return true;
 }
 
-void RunUpdateCheck() {
-  Task check;
-  {
-    std::lock_guard<std::mutex> lock(sharedMutex);
-    check = updateCheck;
-  }
-  if (check) check();
-}
-
 // Asks for the service status once per link. While the program has not been
 // found current, the update check runs first (its digest goes into the
 // status request); a refusal with code 3 says the server wants a newer
 // program, and the check runs again.
 void ServiceStatusStep() {
-  if (!UpdateChecked()) RunUpdateCheck();
+  if (!UpdateChecked()) RunHook(updateCheck);
   ReplyResult result;
   if (GetMyStatus(&result)) {
     SetServiceStatus(result.code);
     core::LogValue("SoS", result.code);
   } else if (result.kind == kReplyRefused && result.code == kCodeUpdateRequired) {
-    RunUpdateCheck();
+    RunHook(updateCheck);
   }
 }
 

@@ -92,6 +92,11 @@ void MakeFolder(const std::string& path) {
 
 }  // namespace
 
+void MakeExchangeFolders(const std::string& folder) {
+  MakeFolder(folder + "in" + platform::kPathSeparator);
+  MakeFolder(folder + "out" + platform::kPathSeparator);
+}
+
 std::wstring AnswerTimeStamp() {
   platform::CalendarTime now = platform::LocalNow();
   return core::ToWide(core::Format("%02d%02d%02d_%03d", now.hour, now.minute, now.second,
@@ -147,8 +152,7 @@ int XMLSave(const std::string& folder, const std::string& iks, std::string* writ
     core::LogInfo(core::Format("Size:%d. FE:%d.Refer/number:%d",
                                static_cast<int>(in.size() + nameText.size() + 10),
                                static_cast<int>(folder.size()), static_cast<int>(nameText.size())));
-    MakeFolder(in);
-    MakeFolder(folder + "out" + platform::kPathSeparator);
+    MakeExchangeFolders(folder);
     std::string path = in + FreeAnswerName(in, nameText);
     temporary = path + ".tmp";
     core::LogInfo("XMLSave can create file");

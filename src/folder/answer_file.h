@@ -28,6 +28,10 @@ std::wstring AnswerTimeStamp();
 // name + "_1.xml", name + "_2.xml", … the first that is free.
 std::string FreeAnswerName(const std::string& in, const std::string& name);
 
+// Makes the exchange folder's in/ and out/ when they are missing (folder
+// ends with the separator); a failure is logged.
+void MakeExchangeFolders(const std::string& folder);
+
 // Closes the open elements and saves the document into folder + "in/"
 // (folder ends with the separator; in/ and out/ are made when missing),
 // UTF-8 without byte-order mark, enciphered with the key of the first 32

@@ -65,13 +65,6 @@ const DispatchRow* RowOf(int code) {
 
 std::string OutFolder(const std::string& exchangeFolder) { return exchangeFolder + "out" + platform::kPathSeparator; }
 
-void MakeFolder(const std::string& path) {
-  if (platform::FolderExists(path)) return;
-  if (!platform::FolderCreate(path) && !platform::FolderExists(path)) {
-    core::LogError("Can't create the folder " + path, platform::LastSystemError());
-  }
-}
-
 bool SizeOf(const std::string& path, int64_t* size) {
   platform::File file;
   if (!platform::FileOpen(path, platform::OpenMode::ReadExisting, &file)) return false;
@@ -214,8 +207,7 @@ int MoveFilesToWorking(const FolderPassContext& context) {
   int moved = 0;
   try {
     std::string out = OutFolder(context.exchangeFolder);
-    MakeFolder(out);
-    MakeFolder(context.exchangeFolder + "in" + platform::kPathSeparator);
+    MakeExchangeFolders(context.exchangeFolder);
     std::vector<uint8_t> key = core::HexDecode(context.iks.substr(0, 2 * crypto::kExchangeKeySize));
     std::vector<platform::FolderEntry> entries;
     platform::ListFolder(out, "*.xml", &entries);
