@@ -2,6 +2,7 @@
 #include "folder/answer_file.h"
 
 #include <array>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
@@ -124,6 +125,117 @@ std::string FreeAnswerName(const std::string& in, const std::string& name) {
   return candidate;
 }
 
+namespace {
+
+// The answer's file name without ".xml": `refer`, else `number`, when it is
+// a plain name; otherwise the time stamp. Nothing when the answer has
+// neither.
+std::optional<std::string> AnswerBaseName(const std::wstring& text) {
+  std::optional<std::wstring> name = core::FindTagWide(text, L"refer");
+  if (!name) name = core::FindTagWide(text, L"number");
+  if (!name) {
+    core::LogError("Не найден tag <refer/number>", 0);
+    return std::nullopt;
+  }
+  if (!SafeName(*name)) {
+    core::LogError("The answer's refer/number is no plain file name; the time stamp names it", 0);
+    name = AnswerTimeStamp();
+  }
+  return core::ToNarrow(*name, core::kCodePageUtf8);
+}
+
+// The exchange-file cipher of the first 32 hexadecimal digits of `iks`,
+// ready to run over a buffer (it enciphers and deciphers alike).
+bool AnswerCipher(const std::string& iks, crypto::KeyMaterialHash* hash) {
+  if (iks.size() < 2 * crypto::kExchangeKeySize ||
+      !core::IsHexText(iks.substr(0, 2 * crypto::kExchangeKeySize), 2 * crypto::kExchangeKeySize)) {
+    core::LogError("XMLSave: the IKS is not hexadecimal", 0);
+    return false;
+  }
+  std::vector<uint8_t> key = core::HexDecode(iks.substr(0, 2 * crypto::kExchangeKeySize));
+  std::array<uint8_t, crypto::kKeyMaterialSize> material = crypto::KeyMaterial(key.data());
+  return crypto::HashKeyMaterial(material.data(), hash) == 0;
+}
+
+// The answer's text enciphered, UTF-8 without byte-order mark.
+bool EncipheredAnswer(const std::string& iks, const std::wstring& text, std::vector<uint8_t>* data) {
+  crypto::KeyMaterialHash hash;
+  if (!AnswerCipher(iks, &hash)) return false;
+  std::string utf8 = core::ToNarrow(text, core::kCodePageUtf8);
+  core::LogInfo("XMLSave utf8");
+  data->assign(utf8.begin(), utf8.end());
+  return crypto::EncryptBuffer(&hash, data);
+}
+
+// Writes the whole file or, after a short write, none of it.
+bool WriteAnswerFile(const std::string& path, const std::vector<uint8_t>& data) {
+  platform::File file;
+  if (!platform::FileOpen(path, platform::OpenMode::CreateAlways, &file)) {
+    core::LogError("Ошибка создания файла XML", platform::LastSystemError());
+    return false;
+  }
+  core::LogInfo("XMLSave create - ok");
+  size_t count = 0;
+  while (count < data.size()) {
+    int64_t put = platform::FileWriteAt(file, static_cast<int64_t>(count), data.data() + count, data.size() - count);
+    if (put <= 0) break;
+    count += static_cast<size_t>(put);
+  }
+  int error = platform::LastSystemError();
+  platform::FileClose(&file);
+  if (count != data.size()) {
+    core::LogError("Ошибка записи XML файла", error);
+    platform::FileDelete(path);
+    return false;
+  }
+  return true;
+}
+
+std::string InFolder(const std::string& folder) { return folder + "in" + platform::kPathSeparator; }
+
+std::string FileNameOf(const std::string& path) {
+  const size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+// Where the answer of the request file `requestPath` waits, complete, for
+// its request to be marked answered.
+std::string StagedAnswerPath(const std::string& in, const std::string& requestPath) {
+  return in + FileNameOf(requestPath) + kStagedAnswerSuffix;
+}
+
+// Gives the staged answer of the request marked answered by `marker` its
+// name in in/ and deletes the marker. A staged answer that is no longer
+// there was given its name before. False when it is still staged.
+bool PublishStagedAnswer(const std::string& in, const std::string& iks, const std::string& marker,
+                         std::string* written) {
+  const std::string requestPath = marker.substr(0, marker.size() - std::strlen(kAnsweredSuffix));
+  const std::string staged = StagedAnswerPath(in, requestPath);
+  std::vector<uint8_t> data;
+  if (platform::FileExists(staged)) {
+    crypto::KeyMaterialHash hash;
+    if (!platform::ReadWholeFile(staged, &data) || !AnswerCipher(iks, &hash) || !crypto::DecryptBuffer(&hash, &data)) {
+      core::LogError("Can't read the staged answer " + staged, platform::LastSystemError());
+      return false;
+    }
+    std::optional<std::string> name =
+        AnswerBaseName(core::ToWide(std::string(data.begin(), data.end()), core::kCodePageUtf8));
+    const std::string path = in + FreeAnswerName(in, name.value_or(core::ToNarrow(AnswerTimeStamp(), core::kCodePageUtf8)));
+    if (!platform::FileMove(staged, path)) {
+      core::LogError("Can't rename the answer " + staged, platform::LastSystemError());
+      return false;
+    }
+    core::LogInfo(path);
+    if (written) *written = path;
+  }
+  if (!platform::FileDelete(marker) && platform::FileExists(marker)) {
+    core::LogError("Can't delete the answered request " + marker, platform::LastSystemError());
+  }
+  return true;
+}
+
+}  // namespace
+
 int XMLSave(const std::string& folder, const std::string& iks, std::string* written) {
   std::string temporary;
   try {
@@ -132,63 +244,19 @@ int XMLSave(const std::string& folder, const std::string& iks, std::string* writ
     core::LogInfo("XMLSave close tag");
     core::LogInfo("XMLSave refer/number");
     const std::wstring& text = AnswerText();
-    std::optional<std::wstring> name = core::FindTagWide(text, L"refer");
-    if (!name) name = core::FindTagWide(text, L"number");
-    if (!name) {
-      core::LogError("Не найден tag <refer/number>", 0);
-      return -1;
-    }
-    if (!SafeName(*name)) {
-      core::LogError("The answer's refer/number is no plain file name; the time stamp names it", 0);
-      name = AnswerTimeStamp();
-    }
-    if (iks.size() < 2 * crypto::kExchangeKeySize ||
-        !core::IsHexText(iks.substr(0, 2 * crypto::kExchangeKeySize), 2 * crypto::kExchangeKeySize)) {
-      core::LogError("XMLSave: the IKS is not hexadecimal", 0);
-      return -1;
-    }
-    std::string nameText = core::ToNarrow(*name, core::kCodePageUtf8);
-    std::string in = folder + "in" + platform::kPathSeparator;
-    core::LogInfo(core::Format("Size:%d. FE:%d.Refer/number:%d",
-                               static_cast<int>(in.size() + nameText.size() + 10),
-                               static_cast<int>(folder.size()), static_cast<int>(nameText.size())));
+    std::optional<std::string> name = AnswerBaseName(text);
+    if (!name) return -1;
+    std::vector<uint8_t> data;
+    if (!EncipheredAnswer(iks, text, &data)) return -1;
+    std::string in = InFolder(folder);
+    core::LogInfo(core::Format("Size:%d. FE:%d.Refer/number:%d", static_cast<int>(in.size() + name->size() + 10),
+                               static_cast<int>(folder.size()), static_cast<int>(name->size())));
     MakeExchangeFolders(folder);
-    std::string path = in + FreeAnswerName(in, nameText);
+    std::string path = in + FreeAnswerName(in, *name);
     temporary = path + ".tmp";
     core::LogInfo("XMLSave can create file");
     core::LogInfo(path);
-
-    std::string utf8 = core::ToNarrow(text, core::kCodePageUtf8);
-    core::LogInfo("XMLSave utf8");
-    std::vector<uint8_t> data(utf8.begin(), utf8.end());
-    std::vector<uint8_t> key = core::HexDecode(iks.substr(0, 2 * crypto::kExchangeKeySize));
-    std::array<uint8_t, crypto::kKeyMaterialSize> material = crypto::KeyMaterial(key.data());
-    crypto::KeyMaterialHash hash;
-    if (crypto::HashKeyMaterial(material.data(), &hash) != 0) return -1;
-    core::LogInfo("ready-1");
-    if (!crypto::EncryptBuffer(&hash, &data)) return -1;
-    core::LogInfo("ready-2");
-
-    platform::File file;
-    if (!platform::FileOpen(temporary, platform::OpenMode::CreateAlways, &file)) {
-      core::LogError("Ошибка создания файла XML", platform::LastSystemError());
-      return -1;
-    }
-    core::LogInfo("XMLSave create - ok");
-    size_t count = 0;
-    while (count < data.size()) {
-      int64_t put = platform::FileWriteAt(file, static_cast<int64_t>(count), data.data() + count,
-                                          data.size() - count);
-      if (put <= 0) break;
-      count += static_cast<size_t>(put);
-    }
-    int error = platform::LastSystemError();
-    platform::FileClose(&file);
-    if (count != data.size()) {
-      core::LogError("Ошибка записи XML файла", error);
-      platform::FileDelete(temporary);
-      return -1;
-    }
+    if (!WriteAnswerFile(temporary, data)) return -1;
     if (!platform::FileMove(temporary, path)) {
       core::LogError("Can't rename the answer " + temporary, platform::LastSystemError());
       platform::FileDelete(temporary);
@@ -204,8 +272,56 @@ int XMLSave(const std::string& folder, const std::string& iks, std::string* writ
   }
 }
 
+int XMLSaveAnswerOf(const std::string& folder, const std::string& iks, const std::string& requestPath,
+                    std::string* written) {
+  std::string staged;
+  try {
+    core::LogInfo("XMLSave-Begin");
+    XMLCloseAll();
+    const std::wstring& text = AnswerText();
+    if (!AnswerBaseName(text)) return -1;
+    std::vector<uint8_t> data;
+    if (!EncipheredAnswer(iks, text, &data)) return -1;
+    MakeExchangeFolders(folder);
+    const std::string in = InFolder(folder);
+    const std::string marker = requestPath + kAnsweredSuffix;
+    // An earlier request of this file name still waits for its answer's
+    // name: that answer goes first, and its staged file is not overwritten.
+    if (platform::FileExists(marker) && !PublishStagedAnswer(in, iks, marker, nullptr)) return -1;
+    staged = StagedAnswerPath(in, requestPath);
+    if (!WriteAnswerFile(staged, data)) return -1;
+    // From here the request is answered: a pass that finds the marker
+    // names the staged answer instead of carrying the request out again.
+    if (!platform::FileMove(requestPath, marker)) {
+      core::LogError("Can't mark the request answered " + requestPath, platform::LastSystemError());
+      platform::FileDelete(staged);
+      return -1;
+    }
+    staged.clear();
+    if (!PublishStagedAnswer(in, iks, marker, written)) {
+      core::LogError("The answer waits in in/ for the next pass to name it " + requestPath, 0);
+    }
+    core::LogInfo("XMLSave-End");
+    return 0;
+  } catch (...) {
+    core::LogException("XMLSave");
+    if (!staged.empty()) platform::FileDelete(staged);
+    return -1;
+  }
+}
+
+void PublishAnsweredRequests(const std::string& folder, const std::string& iks, const std::string& workingFolder) {
+  std::vector<platform::FolderEntry> entries;
+  platform::ListFolder(workingFolder, std::string("*") + kAnsweredSuffix, &entries);
+  for (const platform::FolderEntry& entry : entries) {
+    if (entry.isFolder) continue;
+    core::LogInfo("The request was answered; its answer is named now " + entry.name);
+    PublishStagedAnswer(InFolder(folder), iks, workingFolder + entry.name, nullptr);
+  }
+}
+
 int WriteErrorAnswer(const std::string& folder, const std::string& iks, const std::wstring& text,
-                     const std::string& number, int code) {
+                     const std::string& number, int code, const std::string& requestPath) {
   XMLCreate();
   XMLOpen(L"root");
   std::wstring refer = L"error_";
@@ -223,7 +339,7 @@ int WriteErrorAnswer(const std::string& folder, const std::string& iks, const st
     XMLElement(L"errorinfo", code > 0 && code < 256 ? exchange::ResultText(static_cast<uint8_t>(code))
                                                     : std::wstring());
   }
-  int result = XMLSave(folder, iks);
+  int result = requestPath.empty() ? XMLSave(folder, iks) : XMLSaveAnswerOf(folder, iks, requestPath);
   core::LogError(core::ToNarrow(text, core::kCodePageUtf8), code);
   return result;
 }

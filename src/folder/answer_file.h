@@ -43,12 +43,33 @@ void MakeExchangeFolders(const std::string& folder);
 // a caller that keeps its request for the next pass loses nothing.
 int XMLSave(const std::string& folder, const std::string& iks, std::string* written = nullptr);
 
+// The answer of one request, saved so that the request is answered once
+// even when the process ends between any two steps. The answer is written
+// whole into in/ under the request file's name + kStagedAnswerSuffix; the
+// request file (`requestPath`, in the working folder) is then renamed to
+// requestPath + kAnsweredSuffix, which the pass never takes as a request;
+// the staged answer gets its name as XMLSave gives it, and the marker is
+// deleted. A process that ends after the marker was made leaves the answer
+// to PublishAnsweredRequests; one that ends before leaves the request to be
+// carried out again, and its staged answer is overwritten. 0 when the
+// request is answered (its answer named, or staged for the next pass);
+// -1 when nothing changed: the request stays.
+inline constexpr char kStagedAnswerSuffix[] = ".answer.tmp";
+inline constexpr char kAnsweredSuffix[] = ".answered";
+int XMLSaveAnswerOf(const std::string& folder, const std::string& iks, const std::string& requestPath,
+                    std::string* written = nullptr);
+
+// At the start of a pass: names the staged answers of the requests of
+// `workingFolder` marked answered and deletes the markers.
+void PublishAnsweredRequests(const std::string& folder, const std::string& iks, const std::string& workingFolder);
+
 // The error answer: root with `number` (when not empty), `refer` =
 // "error_" + number or "error_" + time stamp, `error` = text, and for a
 // code other than 0 `errorcode` and `errorinfo` (the server's text of the
-// code). Saved with XMLSave; the text is logged as an error with the code.
-// XMLSave's result.
+// code). Saved with XMLSave, or as the answer of the request `requestPath`
+// with XMLSaveAnswerOf; the text is logged as an error with the code. The
+// save's result.
 int WriteErrorAnswer(const std::string& folder, const std::string& iks, const std::wstring& text,
-                     const std::string& number, int code);
+                     const std::string& number, int code, const std::string& requestPath = "");
 
 }  // namespace folder

@@ -2,6 +2,7 @@
 // and the ends of a request shared by every handler (handlers.h).
 #include "folder/pass.h"
 
+#include <cstring>
 #include <map>
 #include <set>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "crypto/exchange_cipher.h"
 #include "exchange/session.h"
 #include "folder/answer_file.h"
+#include "folder/request_ending.h"
 #include "folder/request_file.h"
 #include "folder/request_record.h"
 #include "platform/error.h"
@@ -32,6 +34,10 @@ std::map<std::string, int64_t> outSizes;
 // Working-folder paths of requests that were finished but whose file could
 // not be deleted; they are not taken again.
 std::set<std::string> undeleted;
+
+// False until the first pass of the run has removed what an earlier run
+// ended before removing.
+bool tidied = false;
 
 // The handler of each request type. A type without a row is refused and
 // its file removed.
@@ -173,6 +179,44 @@ void DeleteUndeleted() {
   }
 }
 
+void DeleteFiles(const std::string& folder, const std::string& pattern,
+                 bool (*keep)(const std::string& folder, const std::string& name)) {
+  std::vector<platform::FolderEntry> entries;
+  platform::ListFolder(folder, pattern, &entries);
+  for (const platform::FolderEntry& entry : entries) {
+    if (entry.isFolder || (keep != nullptr && keep(folder, entry.name))) continue;
+    core::LogInfo("Left by an earlier run, deleted " + folder + entry.name);
+    platform::FileDelete(folder + entry.name);
+  }
+}
+
+// A file kept beside a request (request name + suffix) is kept while its
+// request waits.
+bool RequestWaits(const std::string& folder, const std::string& name) {
+  const size_t end = name.rfind(".xml");
+  return end != std::string::npos && platform::FileExists(folder + name.substr(0, end + 4));
+}
+
+bool MarkedAnswered(const std::string& folder, const std::string& name) {
+  (void)folder;
+  const std::string request = name.substr(0, name.size() - std::strlen(kStagedAnswerSuffix));
+  return platform::FileExists(core::WorkingFolder() + request + kAnsweredSuffix);
+}
+
+// What a run that ended half-way through a step leaves behind: files
+// written under temporary names in the working folder and in in/, a staged
+// answer whose request was not yet marked answered (the request is carried
+// out again), and the prepared sends and kept answers of requests that
+// were finished. Only the client writes these names.
+void TidyAfterEarlierRun(const FolderPassContext& context) {
+  const std::string in = context.exchangeFolder + "in" + platform::kPathSeparator;
+  DeleteFiles(core::WorkingFolder(), "*.tmp", nullptr);
+  DeleteFiles(core::WorkingFolder(), std::string("*") + kSendingSuffix, &RequestWaits);
+  DeleteFiles(core::WorkingFolder(), std::string("*") + kAcceptedSuffix, &RequestWaits);
+  DeleteFiles(in, "*.xml.tmp", nullptr);
+  DeleteFiles(in, std::string("*") + kStagedAnswerSuffix, &MarkedAnswered);
+}
+
 }  // namespace
 
 bool FinishRequest(const FolderRequest& request) {
@@ -185,11 +229,10 @@ bool FinishRequest(const FolderRequest& request) {
 
 bool RefuseRequest(const FolderPassContext& context, const FolderRequest& request, const std::wstring& text,
                    const std::string& number, int code) {
-  if (WriteErrorAnswer(context.exchangeFolder, context.iks, text, number, code) != 0) {
+  if (WriteErrorAnswer(context.exchangeFolder, context.iks, text, number, code, request.path) != 0) {
     core::LogError("The answer is not saved; the request stays for the next pass: " + request.path, 0);
     return false;
   }
-  FinishRequest(request);
   return true;
 }
 
@@ -284,6 +327,11 @@ void ProcessFile(const std::string& exchangeFolder) {
   try {
     FolderPassContext context;
     if (PassContext(exchangeFolder, &context)) {
+      PublishAnsweredRequests(context.exchangeFolder, context.iks, core::WorkingFolder());
+      if (!tidied) {
+        TidyAfterEarlierRun(context);
+        tidied = true;
+      }
       MoveFilesToWorking(context);
       FolderRequestList list;
       FindFilesTypes(&list);
@@ -300,6 +348,7 @@ void ProcessFile(const std::string& exchangeFolder) {
 void ResetPassStateForTest() {
   outSizes.clear();
   undeleted.clear();
+  tidied = false;
 }
 
 }  // namespace folder

@@ -43,21 +43,17 @@ bool KeepAnswer(const FolderRequest& request, const std::wstring& text) {
 }  // namespace
 
 bool SaveAnswerAndFinish(const FolderPassContext& context, const FolderRequest& request) {
-  if (XMLSave(context.exchangeFolder, context.iks) != 0) {
+  if (XMLSaveAnswerOf(context.exchangeFolder, context.iks, request.path) != 0) {
     core::LogError("The answer is not saved; the request waits for the next pass " + request.fileName, 0);
     return false;
   }
-  FinishRequest(request);
   return true;
 }
 
 void FinishAccepted(const FolderPassContext& context, const FolderRequest& request) {
   XMLCloseAll();
   const std::wstring text = AnswerText();
-  if (XMLSave(context.exchangeFolder, context.iks) == 0) {
-    FinishRequest(request);
-    return;
-  }
+  if (XMLSaveAnswerOf(context.exchangeFolder, context.iks, request.path) == 0) return;
   if (KeepAnswer(request, text)) {
     core::LogError("Accepted by the server, the answer is kept for the next pass " + request.fileName, 0);
     return;
@@ -85,10 +81,9 @@ bool FinishedEarlier(const FolderPassContext& context, const FolderRequest& requ
   }
   core::LogInfo("The server accepted this request before; its kept answer is saved " + request.fileName);
   XMLRestore(core::ToWide(kept, core::kCodePageUtf8));
-  if (XMLSave(context.exchangeFolder, context.iks) != 0) return true;
+  if (XMLSaveAnswerOf(context.exchangeFolder, context.iks, request.path) != 0) return true;
   // The request first: a request without its kept answer would be sent
   // again, and a kept answer left alone names another number.
-  FinishRequest(request);
   if (!platform::FileDelete(path)) core::LogError("Can't delete the kept answer " + path, platform::LastSystemError());
   return true;
 }

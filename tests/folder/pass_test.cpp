@@ -123,13 +123,39 @@ TEST_F(FolderPassTest, UnreadableMalformedUntypedAndUndeletableRequestsAreAnswer
                                             "Неверный тип запроса", "ID ?"};
   folder::ProcessFile(exchange.path);
   EXPECT_EQ(Answers(), expected);
-  EXPECT_EQ(Requests(), (std::vector<std::string>{"d.xml", "f.xml"}));
+  // Answered, they are marked so before their answers are named; the
+  // markers stay while they cannot be deleted.
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"d.xml.answered", "f.xml.answered"}));
+  folder::ResetPassStateForTest();  // a restart of the client
   folder::ProcessFile(exchange.path);
-  EXPECT_EQ(Answers(), expected) << "a request once finished is not run again";
+  EXPECT_EQ(Answers(), expected) << "a request once finished is not run again, not even after a restart";
   platform::ClearFaults();
   folder::ProcessFile(exchange.path);
   EXPECT_TRUE(Requests().empty());
   EXPECT_EQ(Answers(), expected);
+}
+
+TEST_F(FolderPassTest, AnAnswerStagedWhenTheRunEndedIsNamedOnceAndWhatTheRunLeftIsCleared) {
+  StartSim();
+  Waiting("s.xml", RequestText("signsingle", "<number>190000002000000011202610008</number><message>QQ==</message>"));
+  // The run ends (here: the rename fails) after the request was marked
+  // answered and before its answer got its name.
+  platform::InjectFault(platform::Syscall::Rename, EACCES, -1, exchange.path + "in/");
+  folder::ProcessFile(exchange.path);
+  EXPECT_EQ(test_support::ListTree(exchange.path + "in/"), (std::vector<std::string>{"s.xml.answer.tmp"}));
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"s.xml.answered"}));
+  // What other steps cut short leave behind.
+  Waiting("c.xml.tmp", "half a claim");
+  Waiting("gone.xml.sending", "a prepared send of a finished request");
+  Waiting("gone.xml.accepted", "a kept answer of a finished request");
+  test_support::WriteText(exchange.path + "in/half.xml.tmp", "half an answer");
+  test_support::WriteText(exchange.path + "in/t.xml.answer.tmp", "an answer staged before its request was marked");
+  platform::ClearFaults();
+  folder::ResetPassStateForTest();
+  folder::ProcessFile(exchange.path);
+  EXPECT_EQ(test_support::ListTree(exchange.path + "in/"),
+            (std::vector<std::string>{"190000002000000011202610008_eDocWithSign.xml"}));
+  EXPECT_TRUE(Requests().empty());
 }
 
 TEST_F(FolderPassTest, ARequestWithoutAnswerOrWhoseAnswerCannotBeSavedWaitsForTheNextPass) {
