@@ -493,6 +493,56 @@ TEST_F(ClientFolderTest, ADocumentSentThroughTheFolderIsCoSignedAtTheDesktopAndI
   EXPECT_EQ(client.Stop(), 0);
 }
 
+// Beta's accounting system answers what alpha sent: co-signs one document
+// with a delivery confirmation wanted, refuses another, answers alpha's
+// request for its certificate and asks for alpha's.
+TEST_F(ClientFolderTest, RepliesRefusalsAndCertificatesGoOutThroughTheFolder) {
+  StartSim();
+  const json toSign =
+      sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", "Договор № 3"}}).body;
+  const json toRefuse =
+      sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", "Счёт № 4"}}).body;
+  const json asking = sim->Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 73}}).body;
+  StartClient();
+  Request("--type getlist --as list.xml");
+  const std::vector<Answer> received = WaitForAnswers(3);
+  const Answer* document = WithId(received, std::to_string(toSign["idm"].get<int>()));
+  const Answer* request = WithId(received, std::to_string(asking["idm"].get<int>()));
+  ASSERT_TRUE(document != nullptr && request != nullptr) << client.Console();
+  for (const Answer& answer : received) fs::remove(exchange.path + "in/" + answer.file);
+
+  test_support::TempFolder files;
+  const std::vector<uint8_t> signedByAlpha = core::Base64Decode(Of(*document, "message"));
+  const std::vector<uint8_t> alphaKey = core::Base64Decode(Of(*request, "message"));
+  test_support::WriteText(files.path + "signed", std::string(signedByAlpha.begin(), signedByAlpha.end()));
+  test_support::WriteText(files.path + "alpha.key", std::string(alphaKey.begin(), alphaKey.end()));
+  std::string der = "openssl x509 -in " + store.path + "pki/certs/alpha.pem -outform DER -out " + files.path + "alpha.der";
+  ASSERT_EQ(std::system(der.c_str()), 0);
+  const std::string alpha = " --receiveriks " + IksOf("alpha");
+  Request("--type signnext --number " + toSign["number"].get<std::string>() + alpha + " --cpk " + files.path +
+          "alpha.der --message-file " + files.path + "signed --confirmdelivery --as next.xml");
+  Request("--type rejected --number " + toRefuse["number"].get<std::string>() + " --rejectioncode 121 --as no.xml");
+  Request("--type thecertificate --number " + asking["number"].get<std::string>() + alpha + " --receiverpk-file " +
+          files.path + "alpha.key --face Петрова --base Устава --post Директор --name Петров --as cert.xml");
+  Request("--type getcertificate --number 190000002000000031202612001" + alpha + " --as ask.xml");
+  std::map<std::string, std::string> kinds;  // refer or number → type and status
+  for (const Answer& answer : WaitForAnswers(4)) {
+    const std::string key = Of(answer, "refer") != "(none)" ? Of(answer, "refer") : Of(answer, "number");
+    kinds[key] = Of(answer, "type") + " " + Of(answer, "Status") + " " + Of(answer, "error");
+  }
+  EXPECT_EQ(kinds, (std::map<std::string, std::string>{
+                       {toSign["number"].get<std::string>() + "_EDocWithTwoSigns", "EDocWithTwoSigns (none) (none)"},
+                       {toRefuse["number"].get<std::string>(), "thestatus rejectionconfirmed (none)"},
+                       {asking["number"].get<std::string>(), "thestatus sent (none)"},
+                       {"190000002000000031202612001", "thestatus sent (none)"}}));
+  // What alpha got: the co-signed reply wanting its confirmation, the
+  // refusal, beta's certificate and beta's request for alpha's.
+  std::multiset<int> types;
+  for (const json& message : sim->Get("/mailboxes/alpha").body) types.insert(message["type"].get<int>() % 100);
+  EXPECT_EQ(types, (std::multiset<int>{63, 56, 74, 73}));
+  EXPECT_EQ(client.Stop(), 0);
+}
+
 TEST_F(ClientFolderTest, RequestsFailingTheSenderOrUnpCheckAreRefusedWithAnAnswerAndRemoved) {
   StartSim();
   StartClient();
