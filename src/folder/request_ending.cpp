@@ -131,21 +131,36 @@ void DropPreparedSend(const FolderRequest& request) {
 
 void SendAndAnswerStatus(const FolderPassContext& context, const FolderRequest& request,
                          serverlink::ExchangeRecord* record, const std::wstring& status) {
+  XMLCreate();
+  XMLOpen(L"root");
+  XMLElement(L"type", L"thestatus");
+  XMLElement(L"number", core::ToWide(request.number, core::kCodePageUtf8));
+  XMLElement(L"Status", status);
+  XMLElement(L"message", L"Отправлено");
+  PreparedSend prepared;
+  const bool resend = PreparedSendOf(request, &prepared);
+  if (resend) {
+    // Sent before, its answer lost: the same bytes go out again.
+    record->type = prepared.type;
+    record->payload = std::move(prepared.payload);
+    record->payloadLength = static_cast<uint32_t>(record->payload.size());
+  } else {
+    KeepPreparedSend(request, PreparedSend{record->type, record->payload, AnswerText()});
+  }
   exchange::ReplyResult result;
   exchange::SendMessageAndGetAnswer(&result, record);
-  if (result.kind == exchange::kReplyAccepted) {
-    XMLCreate();
-    XMLOpen(L"root");
-    XMLElement(L"type", L"thestatus");
-    XMLElement(L"number", core::ToWide(request.number, core::kCodePageUtf8));
-    XMLElement(L"Status", status);
-    XMLElement(L"message", L"Отправлено");
+  const bool arrivedBefore = resend && exchange::Connected() && result.kind == exchange::kReplyRefused &&
+                             result.code == kCodeAlreadyThere;
+  if (result.kind == exchange::kReplyAccepted || arrivedBefore) {
     FinishAccepted(context, request);
+    DropPreparedSend(request);
     return;
   }
-  // Nothing went out: the request waits for the next pass.
-  if (result.kind == exchange::kReplyNothing) return;
-  RefuseRequest(context, request, kSendError, request.number, result.code);
+  // Nothing went out, or the connection broke before the answer was
+  // through (the server may hold the record): the request waits for the
+  // next pass, which sends the kept record again.
+  if (result.kind == exchange::kReplyNothing || !exchange::Connected()) return;
+  if (RefuseRequest(context, request, kSendError, request.number, result.code)) DropPreparedSend(request);
 }
 
 }  // namespace folder

@@ -34,6 +34,10 @@
 
 namespace folder {
 
+// The server already holds a message of this number from this sender:
+// to a resend, the first sending arrived.
+inline constexpr uint8_t kCodeAlreadyThere = 10;
+
 inline constexpr char kAcceptedSuffix[] = ".accepted";
 inline constexpr char kSendingSuffix[] = ".sending";
 
@@ -76,11 +80,14 @@ bool PreparedSendOf(const FolderRequest& request, PreparedSend* prepared);
 // Deletes the prepared send once its request is finished.
 void DropPreparedSend(const FolderRequest& request);
 
-// The common end of the requests answered with a status: sends the record;
-// accepted: the answer `type` "thestatus", `number`, `Status` = status,
-// `message` "Отправлено", finished with FinishAccepted. Nothing sent
-// (kind 0): the request stays. Any other reply: the error answer
-// kSendError with the reply code, and the request is deleted.
+// The common end of the requests answered with a status: sends the record,
+// kept beside the request before it goes out as a signed document is;
+// accepted (or, for the resend of a kept record, refused with
+// kCodeAlreadyThere): the answer `type` "thestatus", `number`, `Status` =
+// status, `message` "Отправлено", finished with FinishAccepted. Nothing
+// sent (kind 0) or the connection lost on the way: the request stays. Any
+// other reply: the error answer kSendError with the reply code, and the
+// request is deleted.
 void SendAndAnswerStatus(const FolderPassContext& context, const FolderRequest& request,
                          serverlink::ExchangeRecord* record, const std::wstring& status);
 

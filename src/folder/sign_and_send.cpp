@@ -30,8 +30,6 @@ constexpr int kTypeSignFirst = 50;
 // the operator (14), no funds or blocked (15).
 constexpr uint8_t kCodeNoOperatorLink = 14;
 constexpr uint8_t kCodeBlocked = 15;
-// The server already holds a message of this number from this sender.
-constexpr uint8_t kCodeAlreadyThere = 10;
 // After 14 or 15 the link is checked again this often.
 constexpr int kSignFirstRetryMs = 300000;
 // A delivery confirmation wanted adds this to the wire type (52 → 62).

@@ -391,6 +391,20 @@ TEST_F(FolderSendTest, AnAnswerLostAfterTheServerAcceptedNeitherSendsTwiceNorAns
   }
   EXPECT_EQ(Received("beta").size(), 2u);
   EXPECT_EQ(Mailbox("alpha").size(), 2u);
+
+  // A refusal whose answer is lost alike is answered as sent.
+  const std::string refused = Number(true);
+  DocumentFromAlpha(refused);
+  ArmFault(json{{"action", "truncate"}, {"type", 56}});
+  const folder::FolderRequest request = Request("rejected", Element("number", refused) + Element("rejectioncode", "121"));
+  Run(request);
+  EXPECT_TRUE(TakeAnswers().empty());
+  ASSERT_TRUE(exchange::CTS(nullptr));
+  Run(request);
+  EXPECT_EQ(OneAnswer().Pick({"type", "Status", "error"}),
+            (Fields{{"type", "thestatus"}, {"Status", "rejectionconfirmed"}, {"error", "-"}}));
+  EXPECT_EQ(Mailbox("alpha").size(), 3u);
+  EXPECT_TRUE(WorkingFiles().empty());
 }
 
 }  // namespace
