@@ -90,7 +90,7 @@ void LoadMessageList(benchmark::State& state) {
 
   for (auto _ : state) {
     auto list = storage::RebuildMessageList();
-    if (!list || list->size() != static_cast<size_t>(kMessages)) {
+    if (!list || *list != static_cast<size_t>(kMessages)) {
       state.SkipWithError("list incomplete");
       break;
     }

@@ -67,9 +67,9 @@ void Notify(const MessageListUpdate& update) {
   if (hook) hook(update);
 }
 
-void RememberStored(const std::vector<storage::MessageEntry>& entries, bool complete) {
+void RememberStored(const std::vector<int32_t>& idms, bool complete) {
   std::lock_guard<std::mutex> lock(storedMutex);
-  for (const storage::MessageEntry& entry : entries) storedIdms.insert(entry.idm);
+  storedIdms.insert(idms.begin(), idms.end());
   if (complete) storedComplete = true;
 }
 
@@ -199,8 +199,14 @@ void RefreshListAfterStore() {
   core::LogInfo("LMFB");
   std::optional<std::vector<storage::MessageEntry>> added = storage::AddNewMessagesToList();
   if (added && !added->empty()) {
-    RememberStored(*added, false);
-    Notify(MessageListUpdate{false, *added});
+    MessageListUpdate update{false, storage::MessageCount(), {}};
+    std::vector<int32_t> idms;
+    for (const storage::MessageEntry& entry : *added) {
+      idms.push_back(entry.idm);
+      update.added.push_back(entry.row);
+    }
+    RememberStored(idms, false);
+    Notify(update);
   }
   ResendSavedReplies();
   core::LogInfo("LMFB - end");
@@ -539,18 +545,19 @@ int ClientGetMessagesFromServer() {
 void LoadMessagesFromBase() {
   core::LogInfo("LMFB");
   try {
-    std::optional<std::vector<storage::MessageEntry>> rows = storage::RebuildMessageList();
-    if (!rows) {
-      Notify(MessageListUpdate{true, {}});
+    std::optional<size_t> count = storage::RebuildMessageList();
+    if (!count) {
+      Notify(MessageListUpdate{true, 0, {}});
       core::LogInfo("LMFB - end");
       return;
     }
-    RememberStored(*rows, true);
-    Notify(MessageListUpdate{true, *rows});
+    RememberStored(storage::ListedIdms(), true);
+    Notify(MessageListUpdate{true, *count, {}});
+    // The replies left half-way, found by their status, wherever the list
+    // shows them.
     std::vector<storage::MessageEntry> sending;
-    for (const storage::MessageEntry& entry : *rows) {
-      if (entry.status == storage::kStatusSending) sending.push_back(entry);
-    }
+    storage::SelectSendingRows(&sending);
+    for (storage::MessageEntry& entry : sending) entry.row = storage::FindMessageById(entry.id);
     RememberSendingRows(sending);
     ResendSavedReplies();
   } catch (...) {

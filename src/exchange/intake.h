@@ -64,10 +64,13 @@ int ClientGetMessagesFromServer();
 // Logs "LMFB" / "LMFB - end".
 void LoadMessagesFromBase();
 
-// What the window's list view must show after a load.
+// What the window's list view must show after a load. The view asks the
+// list (storage::MessagesInRange) for the rows it shows; it learns only
+// how many there are and which are new.
 struct MessageListUpdate {
-  bool whole = true;                          // the entries replace every row of the view
-  std::vector<storage::MessageEntry> entries; // whole: the list; else the new entries, each at its `row`, ascending
+  bool whole = true;       // every row may have changed
+  size_t count = 0;        // entries in the list now
+  std::vector<int> added;  // not whole: positions of the new entries, ascending
 };
 
 // The window's list view. Called on the thread of the load; the rows'

@@ -87,14 +87,10 @@ void ForgetSending(int32_t id) {
 void SetEntryStatus(storage::MessageEntry* entry, int32_t status) {
   entry->status = status;
   if (storage::SetMessageStatus(entry->row, entry->id, status)) return;
-  std::vector<storage::MessageEntry> list = storage::MessageListSnapshot();
-  for (const storage::MessageEntry& shown : list) {
-    if (shown.id == entry->id) {
-      entry->row = shown.row;
-      storage::SetMessageStatus(shown.row, entry->id, status);
-      return;
-    }
-  }
+  const int row = storage::FindMessageById(entry->id);
+  if (row < 0) return;
+  entry->row = row;
+  storage::SetMessageStatus(row, entry->id, status);
 }
 
 void AppendLe(std::vector<uint8_t>* out, uint32_t value, int bytes) {

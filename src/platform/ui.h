@@ -50,15 +50,26 @@ std::wstring StatusBarText();
 // The exchange button and the message list (five columns per row).
 void SetExchangeButton(bool visible, bool enabled);
 void SetMessageListVisible(bool visible);
-void SetMessageListRows(std::vector<std::vector<std::wstring>> rows);
-// Inserts one row before row `row` (at the end when row is past it).
-void InsertMessageListRow(int row, std::vector<std::wstring> columns);
+
+// The message list holds no texts of its own: it knows how many rows there
+// are and asks the provider for the columns of a row when it shows that
+// row (on Windows an owner-data list view), so a list of years of
+// documents costs no more than a screenful. The provider runs on the
+// thread that asks; it gets a row number below the count and returns the
+// five columns, or nothing when the row is gone meanwhile.
+using MessageRowProvider = std::function<std::vector<std::wstring>(int row)>;
+void SetMessageRowProvider(MessageRowProvider provider);
+// The list now holds `count` rows; the rows shown are asked for again.
+void SetMessageListCount(int count);
+// The columns of one row as the list would show them (empty when out of
+// range or without a provider).
+std::vector<std::wstring> MessageListRow(int row);
 
 struct ControlsState {
   bool buttonVisible = false;  // exchange button shown
   bool buttonEnabled = false;  // exchange button can be pressed
   bool listVisible = false;    // message list shown
-  std::vector<std::vector<std::wstring>> rows;  // message list rows
+  int rowCount = 0;            // rows of the message list
 };
 ControlsState Controls();
 

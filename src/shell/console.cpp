@@ -5,6 +5,7 @@
 // confirmation) needs no lock.
 #include "shell/console.h"
 
+#include <map>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -34,7 +35,8 @@ const wchar_t kHelp[] =
     L"Команды:\n"
     L"  get             получить сообщения (кнопка «Получить сообщения»)\n"
     L"  show | hide     показать или скрыть окно\n"
-    L"  list            список сообщений\n"
+    L"  list            новые сообщения: первые 20 строк списка\n"
+    L"  list more | list all  следующие 20 строк или весь список\n"
     L"  open N          текст сообщения N\n"
     L"  view N          показать документ N\n"
     L"  save N          выгрузить документ N\n"
@@ -51,14 +53,18 @@ const wchar_t kHelp[] =
     L"  update          проверка обновлений\n"
     L"  about           о программе\n"
     L"  exit            выход\n"
-    L"Строки нумеруются так, как их вывел последний list или get.";
+    L"Строки нумеруются так, как их вывели последние list или get.";
 
 const wchar_t kConfirmWord[] = L"yes";
 
-// Row ids of the message list as it was printed last: number N is
-// shownIds[N - 1]. A command names the row the user saw, wherever a later
+// Row ids of the message list as it was printed last: number N is the row
+// printed as N. A command names the row the user saw, wherever a later
 // load has moved it.
-std::vector<int32_t> shownIds;
+std::map<long, int32_t> shownIds;
+size_t printedUpTo = 0;  // rows of the list printed since the last "list"
+
+// Rows printed by "list" and by each "list more": a screenful.
+constexpr size_t kScreenful = 20;
 
 // A signature or refusal that waits for the user's "yes", which is the
 // refusal dialog's check box. The row is named by its id; its receipt time
@@ -121,23 +127,36 @@ bool MessageListShown(const std::wstring& command) {
   return false;
 }
 
-void PrintList() {
-  std::vector<storage::MessageEntry> entries = storage::MessageListSnapshot();
-  shownIds.clear();
-  Print(L"N | Получено | Отправитель | УНП | Вид сообщения | Статус");
+// Prints the rows of the list from position `first`, at most `count`, and
+// says how to see the rest. Only those rows are read and formatted.
+void PrintList(size_t first, size_t count) {
+  if (first == 0) {
+    shownIds.clear();
+    Print(L"N | Получено | Отправитель | УНП | Вид сообщения | Статус");
+  }
+  std::vector<storage::MessageEntry> entries = storage::MessagesInRange(first, count);
   for (size_t i = 0; i < entries.size(); ++i) {
-    shownIds.push_back(entries[i].id);
+    const long number = static_cast<long>(first + i + 1);
+    shownIds[number] = entries[i].id;
     std::array<std::wstring, 5> columns = storage::MessageColumns(entries[i]);
-    Print(std::to_wstring(i + 1) + L" | " + columns[0] + L" | " + columns[1] + L" | " + columns[2] + L" | " +
+    Print(std::to_wstring(number) + L" | " + columns[0] + L" | " + columns[1] + L" | " + columns[2] + L" | " +
           columns[3] + L" | " + columns[4]);
+  }
+  if (entries.empty() && first > 0) Print(L"Больше строк в списке нет");
+  printedUpTo = first + entries.size();
+  const size_t total = storage::MessageCount();
+  if (printedUpTo < total) {
+    Print(L"Показано " + std::to_wstring(printedUpTo) + L" из " + std::to_wstring(total) +
+          L": list more — следующие, list all — весь список");
   }
 }
 
+void PrintList() { PrintList(0, kScreenful); }
+
 // The entry of a row id in the list as it is now.
 std::optional<storage::MessageEntry> EntryById(int32_t id) {
-  for (const storage::MessageEntry& entry : storage::MessageListSnapshot()) {
-    if (entry.id == id) return entry;
-  }
+  std::optional<storage::MessageEntry> entry = storage::MessageAt(storage::FindMessageById(id));
+  if (entry && entry->id == id) return entry;
   Print(L"Этого сообщения больше нет в списке сообщений");
   return std::nullopt;
 }
@@ -146,12 +165,13 @@ std::optional<storage::MessageEntry> EntryById(int32_t id) {
 // printed last.
 std::optional<storage::MessageEntry> EntryOf(std::wistringstream& words) {
   long number = 0;
-  if (!(words >> number) || number < 1 || static_cast<size_t>(number) > shownIds.size()) {
+  auto shown = shownIds.end();
+  if (!(words >> number) || (shown = shownIds.find(number)) == shownIds.end()) {
     Print(shownIds.empty() ? L"Сначала выведите список сообщений командой list"
                            : L"Нет такой строки в последнем выведенном списке сообщений");
     return std::nullopt;
   }
-  return EntryById(shownIds[static_cast<size_t>(number - 1)]);
+  return EntryById(shown->second);
 }
 
 void Get() {
@@ -470,7 +490,16 @@ void RunConsoleCommand(const std::wstring& line) {
   } else if (command == L"hide") {
     OnMinimise();
   } else if (command == L"list") {
-    if (MessageListShown(command)) PrintList();
+    std::wstring which;
+    words >> which;
+    if (!MessageListShown(command)) return;
+    if (which == L"more") {
+      PrintList(printedUpTo, kScreenful);
+    } else if (which == L"all") {
+      PrintList(0, storage::MessageCount());
+    } else {
+      PrintList();
+    }
   } else if (command == L"update") {
     exchange::StatusCollector collector;
     OnCommand(kCommandCheckUpdate);

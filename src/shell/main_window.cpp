@@ -24,21 +24,14 @@ void RememberStartDay(int day) { rememberedDay = day; }
 int RememberedDay() { return rememberedDay; }
 
 void CreateControls() {
+  platform::ui::SetMessageRowProvider([](int row) {
+    std::optional<storage::MessageEntry> entry = storage::MessageAt(row);
+    if (!entry) return std::vector<std::wstring>{};
+    std::array<std::wstring, 5> columns = storage::MessageColumns(*entry);
+    return std::vector<std::wstring>(columns.begin(), columns.end());
+  });
   exchange::SetMessageListHook([](const exchange::MessageListUpdate& update) {
-    auto columnsOf = [](const storage::MessageEntry& entry) {
-      std::array<std::wstring, 5> columns = storage::MessageColumns(entry);
-      return std::vector<std::wstring>(columns.begin(), columns.end());
-    };
-    if (update.whole) {
-      std::vector<std::vector<std::wstring>> rows;
-      rows.reserve(update.entries.size());
-      for (const storage::MessageEntry& entry : update.entries) rows.push_back(columnsOf(entry));
-      platform::ui::SetMessageListRows(std::move(rows));
-    } else {
-      for (const storage::MessageEntry& entry : update.entries) {
-        platform::ui::InsertMessageListRow(entry.row, columnsOf(entry));
-      }
-    }
+    platform::ui::SetMessageListCount(static_cast<int>(update.count));
   });
   exchange::SetContainerTimerTask([]() {
     if (exchange::CheckContainer() && !AutoExchange()) StartWork();

@@ -14,14 +14,22 @@
 namespace storage {
 
 // The tables of the client, character for character as every copy of the
-// client has always created them.
+// client has always created them, and the indexes of its queries.
 const char kSchemaScript[] =
     "CREATE TABLE IF NOT EXISTS `Messages` (`id`\tINTEGER PRIMARY KEY AUTOINCREMENT,\t\t`idm`\tINTEGER,"
     "\t\t`dateIn`\tINTEGER,\t\t`dateOperation`\tINTEGER,\t\t`senderUNP`\tINTEGER,\t\t`senderBranch`\tINTEGER,"
     "\t\t`senderIKS`\tBLOB,\t\t`senderName`\tBLOB,\t\t`type`\tINTEGER,\t\t`status`\tINTEGER,\t\t`message`\tBLOB,"
     "\t\t`number`\tBLOB,\t\t`expire`\tINTEGER,\t\t`TempSD`\tBLOB,\t\t`TempDFS`\tBLOB\t\t);"
     "CREATE TABLE IF NOT EXISTS `Settings` (`id`\tINTEGER PRIMARY KEY AUTOINCREMENT,\t\t`Name` BLOB,"
-    "`type` INTEGER,`I` INTEGER,`B` BLOB);";
+    "`type` INTEGER,`I` INTEGER,`B` BLOB);"
+    // The indexes came later; a database made before gains them at its
+    // next start. The list reads its columns from the first alone, newest
+    // first, without touching the rows' documents; the second finds the
+    // replies left half-way, the third a message by its server identifier.
+    "CREATE INDEX IF NOT EXISTS `MessagesList` ON `Messages` (`dateIn` DESC, `id`, `senderUNP`, `senderBranch`,"
+    " `type`, `status`, `idm`, `senderIKS`, `senderName`, `expire`);"
+    "CREATE INDEX IF NOT EXISTS `MessagesByStatus` ON `Messages` (`status`);"
+    "CREATE INDEX IF NOT EXISTS `MessagesByIdm` ON `Messages` (`idm`);";
 
 namespace {
 

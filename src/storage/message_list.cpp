@@ -26,7 +26,7 @@ int64_t HighestId(const std::vector<MessageEntry>& rows) {
 
 }  // namespace
 
-std::optional<std::vector<MessageEntry>> RebuildMessageList() {
+std::optional<size_t> RebuildMessageList() {
   try {
     std::vector<MessageEntry> rows;
     bool ok = SelectMessageList(&rows);
@@ -36,9 +36,10 @@ std::optional<std::vector<MessageEntry>> RebuildMessageList() {
       listHighestId = 0;
       return std::nullopt;
     }
-    messageList = rows;
-    listHighestId = HighestId(rows);
-    return rows;
+    rows.shrink_to_fit();
+    messageList = std::move(rows);
+    listHighestId = HighestId(messageList);
+    return messageList.size();
   } catch (...) {
     core::LogException("RebuildMessageList");
     return std::nullopt;
@@ -95,9 +96,33 @@ std::optional<MessageEntry> MessageAt(int position) {
   return messageList[static_cast<size_t>(position)];
 }
 
+std::vector<MessageEntry> MessagesInRange(size_t first, size_t count) {
+  std::lock_guard<std::mutex> lock(listMutex);
+  if (first >= messageList.size()) return {};
+  const size_t end = first + std::min(count, messageList.size() - first);
+  return std::vector<MessageEntry>(messageList.begin() + static_cast<std::ptrdiff_t>(first),
+                                   messageList.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
 std::vector<MessageEntry> MessageListSnapshot() {
   std::lock_guard<std::mutex> lock(listMutex);
   return messageList;
+}
+
+std::vector<int32_t> ListedIdms() {
+  std::lock_guard<std::mutex> lock(listMutex);
+  std::vector<int32_t> idms;
+  idms.reserve(messageList.size());
+  for (const MessageEntry& entry : messageList) idms.push_back(entry.idm);
+  return idms;
+}
+
+int FindMessageById(int32_t id) {
+  std::lock_guard<std::mutex> lock(listMutex);
+  for (size_t i = 0; i < messageList.size(); ++i) {
+    if (messageList[i].id == id) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 int FindMessageByIdm(int32_t idm) {

@@ -3,6 +3,8 @@
 // runs and finalizes one statement on the shared connection.
 #include <sqlite3.h>
 
+#include <string>
+
 #include "core/format.h"
 #include "core/log.h"
 #include "storage/messages.h"
@@ -95,6 +97,10 @@ int InsertMessage(const NewMessage& message) {
   }
 }
 
+// The list's columns, all in the index MessagesList, so that the list is
+// read from the index alone, never from the rows with their documents.
+const char kListColumns[] = "SELECT senderUNP,senderName,type,status,dateIn,expire,senderBranch,id,senderIKS,idm ";
+
 // Steps a statement of the list's ten columns and appends its rows.
 static bool ReadListRows(sqlite3_stmt* s, std::vector<MessageEntry>* rows, bool numberRows) {
   int result;
@@ -120,9 +126,8 @@ static bool ReadListRows(sqlite3_stmt* s, std::vector<MessageEntry>* rows, bool 
 
 bool SelectMessageList(std::vector<MessageEntry>* rows) {
   try {
-    Statement select(
-        "SELECT senderUNP,senderName,type,status,dateIn,expire,senderBranch,id,senderIKS,idm "
-        "from MESSAGES order by dateIn DESC");
+    static const std::string text = std::string(kListColumns) + "from MESSAGES order by dateIn DESC";
+    Statement select(text.c_str());
     if (select.handle == nullptr) return false;
     return ReadListRows(select.handle, rows, true);
   } catch (...) {
@@ -134,15 +139,30 @@ bool SelectMessageList(std::vector<MessageEntry>* rows) {
 bool SelectMessagesAfter(int64_t afterId, std::vector<MessageEntry>* rows) {
   try {
     // The same columns as the list, only for rows newer than the list;
-    // the primary key bounds the scan to them.
-    Statement select(
-        "SELECT senderUNP,senderName,type,status,dateIn,expire,senderBranch,id,senderIKS,idm "
-        "from MESSAGES where id > ? order by dateIn DESC, id ASC");
+    // the primary key bounds the scan to them (the list's index would be
+    // read whole).
+    static const std::string text =
+        std::string(kListColumns) + "from MESSAGES NOT INDEXED where id > ? order by dateIn DESC, id ASC";
+    Statement select(text.c_str());
     if (select.handle == nullptr) return false;
     sqlite3_bind_int64(select.handle, 1, afterId);
     return ReadListRows(select.handle, rows, false);
   } catch (...) {
     core::LogException("SelectMessagesAfter");
+    return false;
+  }
+}
+
+bool SelectSendingRows(std::vector<MessageEntry>* rows) {
+  try {
+    static const std::string text =
+        std::string(kListColumns) + "from MESSAGES where status = ? order by dateIn DESC, id ASC";
+    Statement select(text.c_str());
+    if (select.handle == nullptr) return false;
+    sqlite3_bind_int(select.handle, 1, kStatusSending);
+    return ReadListRows(select.handle, rows, false);
+  } catch (...) {
+    core::LogException("SelectSendingRows");
     return false;
   }
 }

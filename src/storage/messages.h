@@ -94,7 +94,8 @@ int64_t SelectIdByIdm(int32_t idm);
 // failed prepare or step.
 int InsertMessage(const NewMessage& message);
 
-// Every row, newest first (rows of equal dateIn in SQLite's order), with
+// Every row, newest first (rows of equal dateIn by ascending id, the order
+// of the index of the list's columns, from which they are read), with
 // `row` set to the position. False when the statement failed; the rows
 // read so far are kept.
 bool SelectMessageList(std::vector<MessageEntry>* rows);
@@ -102,6 +103,10 @@ bool SelectMessageList(std::vector<MessageEntry>* rows);
 // The rows whose id is above `afterId`, newest first (equal dateIn by
 // ascending id), `row` left 0. False when the statement failed.
 bool SelectMessagesAfter(int64_t afterId, std::vector<MessageEntry>* rows);
+
+// The rows in status 1 (a reply saved and not yet accepted), found by the
+// status index, `row` left 0. False when the statement failed.
+bool SelectSendingRows(std::vector<MessageEntry>* rows);
 
 // The row of the id with the saved reply; none when missing or failed.
 std::optional<StoredMessage> SelectForSending(int64_t id);
@@ -132,10 +137,10 @@ bool StoreDecrypted(int64_t id, const std::vector<uint8_t>& body, int32_t type);
 
 // --- The list -----------------------------------------------------------
 
-// Refills the list from SelectMessageList in one step and returns a copy
-// of the new entries. When the statement fails the list is left empty and
-// the result is none.
-std::optional<std::vector<MessageEntry>> RebuildMessageList();
+// Refills the list from SelectMessageList in one step and returns its
+// length. When the statement fails the list is left empty and the result
+// is none.
+std::optional<size_t> RebuildMessageList();
 
 // Adds the rows stored since the list was last filled (ids above the
 // highest id it holds) at their places, newest first, a row of equal
@@ -151,11 +156,22 @@ size_t MessageCount();
 // A copy of the entry at a position; none when out of range.
 std::optional<MessageEntry> MessageAt(int position);
 
-// A copy of the whole list.
+// Copies of the entries from position `first` on, at most `count` of them.
+// A face shows a screenful of a list that may hold years of documents.
+std::vector<MessageEntry> MessagesInRange(size_t first, size_t count);
+
+// A copy of the whole list (for tests and small lists; faces page with
+// MessagesInRange).
 std::vector<MessageEntry> MessageListSnapshot();
+
+// The server identifiers of every entry, in list order.
+std::vector<int32_t> ListedIdms();
 
 // Position of the first entry with this server identifier, or -1.
 int FindMessageByIdm(int32_t idm);
+
+// Position of the entry of this row id, or -1.
+int FindMessageById(int32_t id);
 
 // Writes a new status into the entry at the position, so that the window
 // and the web interface see it before the next reload. Only when that

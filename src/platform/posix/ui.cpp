@@ -45,6 +45,7 @@ struct Backend {
   std::deque<std::wstring> statusLines;  // newest first
   std::wstring statusBar;
   ControlsState controls;
+  MessageRowProvider rowProvider;     // the message list's rows
   TrayState tray;
   std::function<void(int)> trayHandler;
   std::map<int, Timer> timers;
@@ -193,18 +194,29 @@ void SetMessageListVisible(bool visible) {
   b.controls.listVisible = visible;
 }
 
-void SetMessageListRows(std::vector<std::vector<std::wstring>> rows) {
+void SetMessageRowProvider(MessageRowProvider provider) {
   Backend& b = State();
   std::lock_guard<std::mutex> lock(b.mutex);
-  b.controls.rows = std::move(rows);
+  b.rowProvider = std::move(provider);
 }
 
-void InsertMessageListRow(int row, std::vector<std::wstring> columns) {
+void SetMessageListCount(int count) {
   Backend& b = State();
   std::lock_guard<std::mutex> lock(b.mutex);
-  auto& rows = b.controls.rows;
-  size_t at = row < 0 ? 0 : std::min(static_cast<size_t>(row), rows.size());
-  rows.insert(rows.begin() + static_cast<long>(at), std::move(columns));
+  b.controls.rowCount = count;
+}
+
+std::vector<std::wstring> MessageListRow(int row) {
+  MessageRowProvider provider;
+  {
+    Backend& b = State();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    if (row < 0 || row >= b.controls.rowCount) return {};
+    provider = b.rowProvider;
+  }
+  // Outside the lock: the provider reads the message list, whose own lock
+  // may be held by a thread that is setting the count.
+  return provider ? provider(row) : std::vector<std::wstring>{};
 }
 
 ControlsState Controls() {
@@ -485,6 +497,7 @@ void ResetForTest() {
   b.statusLines.clear();
   b.statusBar.clear();
   b.controls = ControlsState();
+  b.rowProvider = nullptr;
   b.tray = TrayState();
   b.trayHandler = nullptr;
   b.timers.clear();
