@@ -321,6 +321,23 @@ std::wstring AnswerMessage(const storage::MessageEntry& entry, bool reload, uint
   return text;
 }
 
+std::wstring AnswerUnansweredMessage(const storage::MessageEntry& entry, uint8_t refusalCode, int32_t* status) {
+  Claim(entry.id);
+  std::wstring text;
+  std::optional<storage::StoredMessage> row = storage::SelectForShow(entry.id);
+  if (row && row->status <= storage::kStatusSending) {
+    text = AnswerClaimed(entry, true, refusalCode, false);
+    row = storage::SelectForShow(entry.id);
+  } else if (row) {
+    StatusCollector collector;
+    ShowLine(row->status == storage::kStatusSigned ? L"Сообщение уже подписано !!!" : L"Документ уже отклонен");
+    text = collector.text;
+  }
+  *status = row ? row->status : -1;
+  Release(entry.id);
+  return text;
+}
+
 void RememberSendingRows(const std::vector<storage::MessageEntry>& entries) {
   std::lock_guard<std::mutex> lock(sendingMutex);
   sendingRows.clear();

@@ -46,6 +46,15 @@ std::wstring ClientSingAndSendMessage(int position, bool reload, uint8_t refusal
 // is only where the list shows it).
 std::wstring AnswerMessage(const storage::MessageEntry& entry, bool reload, uint8_t refusalCode);
 
+// The web page's signature or refusal of the row `id`: holds the row as
+// AnswerMessage does, then reads it again and answers it (reloading the
+// list on a change) only while it is still unanswered: status 0, or 1
+// with its reply saved. A signed row shows "Сообщение уже подписано !!!", a
+// refused one "Документ уже отклонен", a row that is gone nothing; none of
+// them sends anything. Returns the lines shown, and the row's status when
+// the operation ended in *status (-1 when the row is gone).
+std::wstring AnswerUnansweredMessage(const storage::MessageEntry& entry, uint8_t refusalCode, int32_t* status);
+
 // The rows whose saved reply waits for the server (status 1): replaced by a
 // whole list load, kept current by every reply.
 void RememberSendingRows(const std::vector<storage::MessageEntry>& entries);

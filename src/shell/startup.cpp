@@ -27,6 +27,7 @@
 #include "shell/version.h"
 #include "storage/database.h"
 #include "storage/settings.h"
+#include "web/web_settings.h"
 
 namespace shell {
 
@@ -145,6 +146,8 @@ std::optional<int> CreateMainWindow() {
   // An organisation the server does not know registers once the user has
   // accepted the agreement.
   exchange::SetRegistrationDialog([] { RunAgreementDialog(); });
+  // The web page's settings change restarts the work on this thread.
+  web::SetSettingsChangedHook([] { StartWork(); });
   // The exchange-folder mode's pass, over the folder the settings name at
   // each tick.
   SetFolderPass([] {
