@@ -1,0 +1,127 @@
+// The web page's commands without a server: the canned requests of
+// data/protocol.txt with their whole answers, the phone, the settings walk
+// of "update", and sender names and texts that try to break out of their
+// JSON strings.
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+#include "core/text.h"
+#include "crypto/certificates.h"
+#include "platform/ui.h"
+#include "storage/messages.h"
+#include "storage/settings.h"
+#include "web/web_settings.h"
+#include "web_test.h"
+
+namespace web_test {
+namespace {
+
+using WebApiTest = WebTest;
+
+TEST_F(WebApiTest, CannedRequestsGetTheirWholeAnswers) {
+  crypto::ResetCertificateStateForTest();
+  storage::SetSettingInt("IDC_SERVICE", 0);
+  storage::SetSettingInt("IDC_SECURE", 1);
+  storage::SetSettingText("IDC_CERT", L"0123456789ABCDEF0123456789ABCDEF01234567");
+  storage::SetSettingText("IDC_BRANCH", L"0001");
+  storage::SetSettingText("IDC_PATH", L"C:\\Обмен\\");
+  storage::SetSettingText("IDC_FACE", L"Иванова \"И.И.\"");
+  storage::SetSettingText("IDC_BASE", L"Устава");
+  storage::SetSettingText("IDC_POST", L"Директор");
+  storage::SetSettingText("IDC_NAME", L"Иванов И.И.");
+  storage::SetSettingText("IDC_PHONE", L"375290000000");
+
+  std::ifstream file(WEB_TEST_DATA "protocol.txt");
+  ASSERT_TRUE(file.is_open());
+  std::string line;
+  std::string query;
+  int cases = 0;
+  while (std::getline(file, line)) {
+    if (line.rfind("> ", 0) == 0) query = line.substr(2);
+    if (line.rfind("< ", 0) != 0) continue;
+    EXPECT_EQ(Body(query), line.substr(2)) << query;
+    ++cases;
+  }
+  EXPECT_EQ(cases, 19);
+}
+
+TEST_F(WebApiTest, PhoneThatCountsIsStoredAndSaved) {
+  storage::SetSettingText("IDC_PHONE", L"375290000000");
+  Body("request=info&number=1&phone=37529123456&callback=cb");        // 11 digits
+  Body("request=info&number=1&phone=375281234567&callback=cb");       // below 375291000000
+  EXPECT_EQ(storage::GetSettingText("IDC_PHONE"), L"375290000000");
+  Body(std::string("request=info&number=1&phone=") + kPhone + "&callback=cb");
+  EXPECT_EQ(storage::GetSettingText("IDC_PHONE"), L"375291234567");
+  storage::LoadSettings();
+  EXPECT_EQ(storage::GetSettingText("IDC_PHONE"), L"375291234567") << "saved";
+}
+
+TEST_F(WebApiTest, UpdateStoresThePairsAndRestartsTheWorkOnTheWindowThread) {
+  std::atomic<int> restarts{0};
+  web::SetSettingsChangedHook([&restarts] { ++restarts; });
+  storage::SetSettingText("IDC_BRANCH", L"0042");
+  const std::string update = std::string("request=update&phone=") + kPhone + "&callback=cb&data=";
+  const std::string longName(130, 'X');
+  // Asterisks keep the password; "0000" is no branch; a name longer than
+  // any setting's is left out; "%" without two digits stays.
+  EXPECT_EQ(Body(update + "%7BIDC_PASS%7D%7B************%7D%7BIDC_BRANCH%7D%7B0000%7D%7BIDC_SERVICE%7D%7B1%7D"
+                          "%7BIDC_" + longName + "%7D%7Bv%7D%7BIDC_PATH%7D%7BD:%5C%D0%9E%D0%B1%D0%BC%D0%B5%D0%BD"
+                          "%5C%7D{IDC_NAME}{100%zz%}"),
+            "cb({\"message\" :\"Реквизит <Код филиала> не соответствует формату 9999.Реквизит не сохранен.\"})");
+  EXPECT_EQ(storage::GetSettingText("IDC_PASS"), L"12345678");
+  EXPECT_EQ(storage::GetSettingText("IDC_BRANCH"), L"0042");
+  EXPECT_EQ(storage::GetSettingInt("IDC_SERVICE"), 1);
+  EXPECT_EQ(storage::FindSetting("IDC_" + longName.substr(0, 123)), -1);
+  EXPECT_EQ(storage::GetSettingText("IDC_PATH"), L"D:\\Обмен\\");
+  EXPECT_EQ(storage::GetSettingText("IDC_NAME"), L"100%zz%");
+  EXPECT_EQ(restarts, 0) << "not on the worker";
+  platform::ui::RunPostedForTest();
+  EXPECT_EQ(restarts, 1);
+
+  EXPECT_EQ(Body(update + "{IDC_BRANCH}{}{IDC_PASS}{87654321}"), "cb({\"message\" :\"Настройки сохранены.\"})");
+  EXPECT_EQ(storage::GetSettingText("IDC_BRANCH"), L"");
+  EXPECT_EQ(storage::GetSettingText("IDC_PASS"), L"87654321");
+  storage::LoadSettings();
+  EXPECT_EQ(storage::GetSettingText("IDC_PASS"), L"87654321") << "saved";
+
+  // Megabytes of data store nothing and restart nothing.
+  platform::ui::RunPostedForTest();
+  restarts = 0;
+  EXPECT_EQ(Body(update + "{IDC_PATH}{" + std::string(3 << 20, 'a') + "}"),
+            "cb({\"message\" :\"Слишком много данных. Настройки не сохранены.\"})");
+  platform::ui::RunPostedForTest();
+  EXPECT_EQ(restarts, 0);
+  EXPECT_EQ(storage::GetSettingText("IDC_PATH"), L"D:\\Обмен\\");
+  web::SetSettingsChangedHook(nullptr);
+}
+
+TEST_F(WebApiTest, HostileSenderNamesStayInsideTheirStrings) {
+  const std::string hostile = "ООО \"Кавычка\\\" });alert(1);//\r\n\t\x01</script>\xE2\x80\xA8";
+  const std::string escaped = "ООО \\\"Кавычка\\\\\\\" });alert(1);//\\r\\n\\t\\u0001</script>\\u2028";
+  // A line break of the name is a line break of the description.
+  const std::string escapedInfo = "ООО \\\"Кавычка\\\\\\\" });alert(1);//<BR>\\t\\u0001</script>\\u2028";
+  storage::NewMessage request;
+  request.idm = 501;
+  request.dateIn = 1767225600;  // 2026-01-01 00:00:00 UTC
+  request.senderUNP = 190000009;
+  request.senderBranch = 7;
+  request.senderName = hostile;
+  request.type = storage::kMessageCertificateRequest;
+  ASSERT_EQ(storage::InsertMessage(request), 0);
+  storage::RebuildMessageList();
+
+  const std::string phone = std::string("&phone=") + kPhone;
+  EXPECT_EQ(Body("request=getdocuments&callback=cb" + phone),
+            "cb({\"documents\" :[{ \"Number\": \"501\",\"Info\" : \"\", \"Buttons\" : 0, \"TimeIn\": \"2026-01-01 "
+            "00:00:00\", \"UNP\" : \"190000009\", \"Type\" :2,\"Name\" : \"" + escaped + "\", \"Status\" :1}]})");
+  EXPECT_EQ(Body("request=info&number=501&callback=cb"),
+            "cb({\"Info\" : \"Отправитель: " + escapedInfo +
+                "<BR>УНП: 190000009 Код филиала:7<BR>Документ: Запрос на получение СОК для подписания соглашения об "
+                "обмене электронными документами<BR><BR>При нажатии на кнопку \\\"Подписать\\\" Отправителю будет "
+                "отправлен Ваш сертификат <BR>открытого ключа для обмена электронными документами.<BR> Соглашение "
+                "будет передано Вам на бумажном носителе.\", \"Buttons\" :51, \"Number\" : \"501\"})");
+}
+
+}  // namespace
+}  // namespace web_test
