@@ -4,7 +4,8 @@
 // JSON strings.
 #include <atomic>
 #include <fstream>
-#include <sstream>
+#include <thread>
+#include <vector>
 
 #include "core/text.h"
 #include "crypto/certificates.h"
@@ -121,6 +122,35 @@ TEST_F(WebApiTest, HostileSenderNamesStayInsideTheirStrings) {
                 "обмене электронными документами<BR><BR>При нажатии на кнопку \\\"Подписать\\\" Отправителю будет "
                 "отправлен Ваш сертификат <BR>открытого ключа для обмена электронными документами.<BR> Соглашение "
                 "будет передано Вам на бумажном носителе.\", \"Buttons\" :51, \"Number\" : \"501\"})");
+}
+
+TEST_F(WebApiTest, ManyRequestsAtOnceShareTheSettingsAndTheList) {
+  std::atomic<int> restarts{0};
+  web::SetSettingsChangedHook([&restarts] { ++restarts; });
+  storage::NewMessage message;
+  message.idm = 7;
+  message.senderName = "ООО Образец";
+  message.type = storage::kMessageCertificateRequest;
+  ASSERT_EQ(storage::InsertMessage(message), 0);
+  const char* const queries[] = {
+      "request=settings&callback=cb",
+      "request=getdocuments&callback=cb&phone=375291111111",
+      "request=update&callback=cb&phone=375292222222&data={IDC_FACE}{Петрова}{IDC_SERVICE}{0}",
+      "request=info&number=7&callback=cb",
+      "callback=cb",
+  };
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 10; ++t) {
+    workers.emplace_back([t, &queries] {
+      for (int i = 0; i < 10; ++i) EXPECT_EQ(Body(queries[(t + i) % 5]).rfind("cb({", 0), 0u);
+    });
+  }
+  for (int i = 0; i < 20; ++i) platform::ui::RunPostedForTest();  // the window's thread meanwhile
+  for (std::thread& worker : workers) worker.join();
+  platform::ui::RunPostedForTest();
+  EXPECT_EQ(restarts, 20) << "one restart per update";
+  EXPECT_EQ(storage::GetSettingText("IDC_FACE"), L"Петрова");
+  web::SetSettingsChangedHook(nullptr);
 }
 
 }  // namespace
