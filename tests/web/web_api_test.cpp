@@ -24,14 +24,11 @@ TEST_F(WebApiTest, CannedRequestsGetTheirWholeAnswers) {
   crypto::ResetCertificateStateForTest();
   storage::SetSettingInt("IDC_SERVICE", 0);
   storage::SetSettingInt("IDC_SECURE", 1);
-  storage::SetSettingText("IDC_CERT", L"0123456789ABCDEF0123456789ABCDEF01234567");
-  storage::SetSettingText("IDC_BRANCH", L"0001");
-  storage::SetSettingText("IDC_PATH", L"C:\\Обмен\\");
-  storage::SetSettingText("IDC_FACE", L"Иванова \"И.И.\"");
-  storage::SetSettingText("IDC_BASE", L"Устава");
-  storage::SetSettingText("IDC_POST", L"Директор");
-  storage::SetSettingText("IDC_NAME", L"Иванов И.И.");
-  storage::SetSettingText("IDC_PHONE", L"375290000000");
+  for (auto [name, value] : {std::pair{"IDC_CERT", L"0123456789ABCDEF0123456789ABCDEF01234567"}, {"IDC_BRANCH", L"0001"},
+                             {"IDC_PATH", L"C:\\Обмен\\"}, {"IDC_FACE", L"Иванова \"И.И.\""}, {"IDC_BASE", L"Устава"},
+                             {"IDC_POST", L"Директор"}, {"IDC_NAME", L"Иванов И.И."}, {"IDC_PHONE", L"375290000000"}}) {
+    storage::SetSettingText(name, value);
+  }
 
   std::ifstream file(WEB_TEST_DATA "protocol.txt");
   ASSERT_TRUE(file.is_open());
@@ -102,13 +99,10 @@ TEST_F(WebApiTest, HostileSenderNamesStayInsideTheirStrings) {
   const std::string escaped = "ООО \\\"Кавычка\\\\\\\" });alert(1);//\\r\\n\\t\\u0001</script>\\u2028";
   // A line break of the name is a line break of the description.
   const std::string escapedInfo = "ООО \\\"Кавычка\\\\\\\" });alert(1);//<BR>\\t\\u0001</script>\\u2028";
-  storage::NewMessage request;
-  request.idm = 501;
-  request.dateIn = 1767225600;  // 2026-01-01 00:00:00 UTC
-  request.senderUNP = 190000009;
-  request.senderBranch = 7;
-  request.senderName = hostile;
-  request.type = storage::kMessageCertificateRequest;
+  // Received 2026-01-01 00:00:00 UTC.
+  storage::NewMessage request{.idm = 501, .dateIn = 1767225600, .senderUNP = 190000009, .senderBranch = 7,
+                              .senderName = hostile, .type = storage::kMessageCertificateRequest,
+                              .message = {}, .number = {}, .expire = 0};
   ASSERT_EQ(storage::InsertMessage(request), 0);
   storage::RebuildMessageList();
 
@@ -127,10 +121,8 @@ TEST_F(WebApiTest, HostileSenderNamesStayInsideTheirStrings) {
 TEST_F(WebApiTest, ManyRequestsAtOnceShareTheSettingsAndTheList) {
   std::atomic<int> restarts{0};
   web::SetSettingsChangedHook([&restarts] { ++restarts; });
-  storage::NewMessage message;
-  message.idm = 7;
-  message.senderName = "ООО Образец";
-  message.type = storage::kMessageCertificateRequest;
+  storage::NewMessage message{.idm = 7, .senderName = "ООО Образец", .type = storage::kMessageCertificateRequest,
+                              .message = {}, .number = {}, .expire = 0};
   ASSERT_EQ(storage::InsertMessage(message), 0);
   const char* const queries[] = {
       "request=settings&callback=cb",
