@@ -192,11 +192,9 @@ bool StatusRequest(ReplyResult* result) {
   return false;
 }
 
-// The rows stored since the last load join the list; the window gets them,
-// and the saved replies go out again, as after a whole load.
-void RefreshListAfterStore() {
-  StageClock clock(Stage::List);
-  core::LogInfo("LMFB");
+// The rows stored since the last load join the list and the window gets
+// them.
+void AddStoredToList() {
   std::optional<std::vector<storage::MessageEntry>> added = storage::AddNewMessagesToList();
   if (added && !added->empty()) {
     MessageListUpdate update{false, storage::MessageCount(), {}};
@@ -208,6 +206,14 @@ void RefreshListAfterStore() {
     RememberStored(idms, false);
     Notify(update);
   }
+}
+
+// After a stored message: the list as above, and the saved replies go out
+// again, as after a whole load.
+void RefreshListAfterStore() {
+  StageClock clock(Stage::List);
+  core::LogInfo("LMFB");
+  AddStoredToList();
   ResendSavedReplies();
   core::LogInfo("LMFB - end");
 }
@@ -564,6 +570,14 @@ void LoadMessagesFromBase() {
     core::LogException("LoadMessagesFromBase");
   }
   core::LogInfo("LMFB - end");
+}
+
+void RefreshMessageList() {
+  try {
+    AddStoredToList();
+  } catch (...) {
+    core::LogException("RefreshMessageList");
+  }
 }
 
 void SetMessageListHook(MessageListHook hook) {

@@ -64,6 +64,11 @@ int ClientGetMessagesFromServer();
 // Logs "LMFB" / "LMFB - end".
 void LoadMessagesFromBase();
 
+// The rows stored since the list was last filled join it (the window
+// learns of them); nothing else is read, so a face that shows a page of a
+// long list can ask for it without reading the whole table again.
+void RefreshMessageList();
+
 // What the window's list view must show after a load. The view asks the
 // list (storage::MessagesInRange) for the rows it shows; it learns only
 // how many there are and which are new.

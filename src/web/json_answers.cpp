@@ -77,9 +77,11 @@ int PageStatus(int32_t status) {
   }
 }
 
-std::string DocumentsAnswer(const std::string* message, const std::vector<DocumentItem>& items) {
+std::string DocumentsAnswer(const std::string* message, const std::vector<DocumentItem>& items,
+                            const size_t* total) {
   std::string text = "({";
   if (message != nullptr) text += "\"message\" :\"" + JsonEscape(*message) + "\",";
+  if (total != nullptr) text += "\"total\" :" + std::to_string(*total) + ",";
   text += "\"documents\" :[";
   std::vector<std::string> parts;
   for (const DocumentItem& item : items) {

@@ -42,7 +42,10 @@ int PageStatus(int32_t status);
 
 // ({, the message element when one is given ("message" :"...",), then
 // "documents" :[ with the items separated by ",", then ]}).
-std::string DocumentsAnswer(const std::string* message, const std::vector<DocumentItem>& items);
+// `total`, when given, goes before the documents as "total" :N (the
+// answer to a page of the list).
+std::string DocumentsAnswer(const std::string* message, const std::vector<DocumentItem>& items,
+                            const size_t* total = nullptr);
 
 // The five made-up documents answered while the page gives no phone.
 std::vector<DocumentItem> SampleDocuments();

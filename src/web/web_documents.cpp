@@ -28,6 +28,8 @@ const wchar_t kNothingNew[] = L"Нет новых сообщений";
 const wchar_t kBadRefusal[] =
     L"Не указана причина отказа или такой причины нет в списке. Документ не отклонен, ничего не отправлено.";
 
+const wchar_t kBadPage[] = L"Неверная страница списка: offset от 0, count от 1 до 1000";
+
 // Buttons of the page's document view, as bits.
 constexpr int kAllButtons = 0x3F;
 
@@ -38,10 +40,14 @@ std::optional<storage::MessageEntry> EntryOf(const std::string& request) {
   std::optional<std::string> number = ReadParameter(request, "number");
   std::optional<int32_t> idm = number ? WholeNumber(*number) : std::nullopt;
   if (!idm) return std::nullopt;
-  for (const storage::MessageEntry& entry : storage::MessageListSnapshot()) {
-    if (entry.idm == *idm) return entry;
-  }
+  std::optional<storage::MessageEntry> entry = storage::MessageAt(storage::FindMessageByIdm(*idm));
+  if (entry && entry->idm == *idm) return entry;
   return std::nullopt;
+}
+
+DocumentItem ItemOf(const storage::MessageEntry& entry) {
+  return {entry.idm, Utf8(storage::FormatMessageDate(entry.dateIn)), entry.senderUNP, entry.type,
+          Utf8(entry.senderName), entry.status};
 }
 
 // count: -1 for no message element, otherwise the number of new messages.
@@ -58,11 +64,21 @@ std::string DocumentsAnswerOf(int count) {
   }
   exchange::LoadMessagesFromBase();
   std::vector<DocumentItem> items;
-  for (const storage::MessageEntry& entry : storage::MessageListSnapshot()) {
-    items.push_back({entry.idm, Utf8(storage::FormatMessageDate(entry.dateIn)), entry.senderUNP, entry.type,
-                     Utf8(entry.senderName), entry.status});
-  }
+  for (const storage::MessageEntry& entry : storage::MessageListSnapshot()) items.push_back(ItemOf(entry));
   return DocumentsAnswer(message ? &*message : nullptr, items);
+}
+
+// A page of the list: only its rows are copied and formatted, and only the
+// rows stored since the list was filled are read.
+std::string DocumentsPage(int32_t offset, int32_t count) {
+  exchange::RefreshMessageList();
+  std::vector<DocumentItem> items;
+  for (const storage::MessageEntry& entry :
+       storage::MessagesInRange(static_cast<size_t>(offset), static_cast<size_t>(count))) {
+    items.push_back(ItemOf(entry));
+  }
+  const size_t total = storage::MessageCount();
+  return DocumentsAnswer(nullptr, items, &total);
 }
 
 // The answer of a signature or refusal: the lines shown, and the ending
@@ -78,7 +94,17 @@ std::string AnswerCommand(const std::string& request, uint8_t refusalCode) {
 
 }  // namespace
 
-std::string DocumentsCommand() { return DocumentsAnswerOf(-1); }
+std::string DocumentsCommand(const std::string& request) {
+  std::optional<std::string> offsetText = ReadParameter(request, "offset");
+  std::optional<std::string> countText = ReadParameter(request, "count");
+  if (!offsetText && !countText) return DocumentsAnswerOf(-1);
+  std::optional<int32_t> offset = offsetText ? WholeNumber(*offsetText) : 0;
+  std::optional<int32_t> count = countText ? WholeNumber(*countText) : 50;
+  if (!offset || !count || *offset < 0 || *count < 1 || *count > kMaxPageRows) {
+    return MessageJson(std::wstring(kBadPage));
+  }
+  return DocumentsPage(*offset, *count);
+}
 
 std::string SampleDocumentsAnswer(bool withMessage) {
   const std::string message = Utf8(kNothingNew);

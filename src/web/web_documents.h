@@ -6,12 +6,18 @@
 // window and the dialogs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace web {
 
-// "getdocuments": the documents answer without a message element.
-std::string DocumentsCommand();
+// "getdocuments": the documents answer without a message element. With
+// `offset` or `count` in the request, only that page of the list (newest
+// first; count 50 when not given, at most kMaxPageRows) and the list's
+// length as "total"; without either, every row as the page of the first
+// version expects.
+constexpr int32_t kMaxPageRows = 1000;
+std::string DocumentsCommand(const std::string& request);
 
 // "getmessages": fetches the waiting messages and answers the documents
 // answer with their count, or the registration prompt when the server does

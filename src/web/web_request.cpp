@@ -29,7 +29,7 @@ std::string RunCommand(const std::string& command, bool phone, const std::string
   if (command == "settings") return SettingsCommand();
   if (command == "info") return InfoCommand(request);
   if (command.empty()) return RefusalTypesAnswer();
-  if (command == "getdocuments") return phone ? DocumentsCommand() : SampleDocumentsAnswer(false);
+  if (command == "getdocuments") return phone ? DocumentsCommand(request) : SampleDocumentsAnswer(false);
   if (command == "getmessages") return phone ? FetchCommand(false) : SampleDocumentsAnswer(true);
   if (command == "update") return phone ? UpdateCommand(request) : RefusalTypesAnswer();
   if (!phone) return std::string();

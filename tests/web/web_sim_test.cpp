@@ -2,12 +2,16 @@
 // documents answer, the registration prompt and the page's agreement,
 // showing and saving, and signatures and refusals that reach the server
 // once and only for an unanswered document.
+#include <sqlite3.h>
+
 #include <thread>
 
 #include "core/client_state.h"
 #include "core/text.h"
 #include "exchange/document.h"
+#include "exchange/intake.h"
 #include "exchange/session.h"
+#include "storage/database.h"
 #include "storage/messages.h"
 #include "storage/settings.h"
 #include "web_test.h"
@@ -55,6 +59,39 @@ TEST_F(WebSimTest, GetmessagesFetchesAndListsTheDocuments) {
   EXPECT_EQ(shown.find_first_of("\r\n"), std::string::npos);
   EXPECT_EQ(On("unload", idm), "cb({\"message\" :\"Электронный документ сохранен " +
                                    exchange::SavedDocumentPath(Row(entry.id).number) + "\"})");
+}
+
+// Years of documents: the page reads a page of the list, and a document
+// deep in it is found and signed by its identifier.
+TEST_F(WebSimTest, AHundredThousandRowsArePagedAndADocumentDeepInThemIsSigned) {
+  const int32_t idm = SendDocument("<html>Акт 100001</html>");
+  Body("request=getmessages" + kWithPhone);
+  // Written straight into the table: 50 000 rows newer than the document,
+  // 50 000 older.
+  ASSERT_EQ(sqlite3_exec(storage::Database(),
+                         "WITH RECURSIVE n(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM n WHERE x < 99999) "
+                         "INSERT INTO Messages (idm, dateIn, senderUNP, senderBranch, senderName, type, status, message) "
+                         "SELECT 5000000 + x, CASE WHEN x < 50000 THEN 4000000000 + x ELSE 1000000000 + x END, "
+                         "190000001, 0, 'ООО Альфа', 52, 0, x'00' FROM n",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  exchange::LoadMessagesFromBase();
+  ASSERT_EQ(storage::MessageCount(), 100001u);
+  const std::string page = Body("request=getdocuments&offset=49998&count=4" + kWithPhone);
+  EXPECT_EQ(page.rfind("cb({\"total\" :100001,\"documents\" :[", 0), 0u) << page.substr(0, 80);
+  std::vector<std::string> numbers;
+  for (size_t at = page.find("\"Number\": \""); at != std::string::npos; at = page.find("\"Number\": \"", at + 1)) {
+    numbers.push_back(page.substr(at + 11, page.find('"', at + 11) - at - 11));
+  }
+  EXPECT_EQ(numbers, (std::vector<std::string>{"5000001", "5000000", std::to_string(idm), "5099999"}));
+  for (const char* bad : {"offset=-1", "count=0", "count=1001", "offset=x"}) {
+    EXPECT_EQ(Body(std::string("request=getdocuments&") + bad + kWithPhone),
+              "cb({\"message\" :\"Неверная страница списка: offset от 0, count от 1 до 1000\"})")
+        << bad;
+  }
+  EXPECT_EQ(On("sign", idm), "cb({\"message\" :\"Сообщение отправлено Отправителю<BR>\", \"operation\" :\"Ok\"})");
+  EXPECT_EQ(Replies(), 1);
+  EXPECT_EQ(storage::MessageAt(50000)->status, storage::kStatusSigned);
 }
 
 TEST_F(WebSimTest, TwoSignaturesOfOneDocumentAtOnceSendOnce) {
