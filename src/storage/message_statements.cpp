@@ -7,6 +7,7 @@
 
 #include "core/format.h"
 #include "core/log.h"
+#include "storage/database.h"
 #include "storage/messages.h"
 #include "storage/statement.h"
 #include "storage/stored_text.h"
@@ -150,6 +151,43 @@ bool SelectMessagesAfter(int64_t afterId, std::vector<MessageEntry>* rows) {
   } catch (...) {
     core::LogException("SelectMessagesAfter");
     return false;
+  }
+}
+
+bool SelectListKeys(std::vector<ListKey>* keys) {
+  try {
+    // The list's index read backwards: oldest first, rows of equal dateIn
+    // by descending id.
+    Statement select("SELECT dateIn, id, idm from MESSAGES order by dateIn ASC, id DESC");
+    if (select.handle == nullptr) return false;
+    int result;
+    while ((result = sqlite3_step(select.handle)) == SQLITE_ROW) {
+      keys->push_back({sqlite3_column_int64(select.handle, 0), sqlite3_column_int(select.handle, 1),
+                       sqlite3_column_int(select.handle, 2)});
+    }
+    if (result != SQLITE_DONE) {
+      core::LogError(sqlite3_errmsg(storage::Database()), result);
+      return false;
+    }
+    return true;
+  } catch (...) {
+    core::LogException("SelectListKeys");
+    return false;
+  }
+}
+
+std::optional<MessageEntry> SelectListEntry(int32_t id) {
+  try {
+    static const std::string text = std::string(kListColumns) + "from MESSAGES where id = ?";
+    Statement select(text.c_str());
+    if (select.handle == nullptr) return std::nullopt;
+    sqlite3_bind_int(select.handle, 1, id);
+    std::vector<MessageEntry> rows;
+    if (!ReadListRows(select.handle, &rows, false) || rows.empty()) return std::nullopt;
+    return rows.front();
+  } catch (...) {
+    core::LogException("SelectListEntry");
+    return std::nullopt;
   }
 }
 

@@ -4,7 +4,9 @@
 // Every received message stays in the table for good. The list mirrors the
 // table newest first; position n of the list is row n of the window's list
 // view, and the window, the dialogs and the web interface name a message by
-// that position. The list is not capped: it holds every row of the table.
+// that position. The list is not capped: it holds every row of the table,
+// but keeps of each only its key (time, id, idm) and reads a row's columns
+// when they are asked for, so years of documents cost little.
 //
 // The statement functions run on the shared connection from any thread;
 // each prepares, runs and finalizes its statement within the call. A
@@ -108,6 +110,20 @@ bool SelectMessagesAfter(int64_t afterId, std::vector<MessageEntry>* rows);
 // status index, `row` left 0. False when the statement failed.
 bool SelectSendingRows(std::vector<MessageEntry>* rows);
 
+// What the list keeps of a row: enough to find and order it.
+struct ListKey {
+  int64_t dateIn = 0;  // `dateIn`
+  int32_t id = 0;      // `id`
+  int32_t idm = 0;     // `idm`
+};
+
+// Every row's key, oldest first (the list's order reversed), from the
+// list's index. False when the statement failed.
+bool SelectListKeys(std::vector<ListKey>* keys);
+
+// The list's columns of one row, `row` left 0; none when missing or failed.
+std::optional<MessageEntry> SelectListEntry(int32_t id);
+
 // The row of the id with the saved reply; none when missing or failed.
 std::optional<StoredMessage> SelectForSending(int64_t id);
 
@@ -137,15 +153,15 @@ bool StoreDecrypted(int64_t id, const std::vector<uint8_t>& body, int32_t type);
 
 // --- The list -----------------------------------------------------------
 
-// Refills the list from SelectMessageList in one step and returns its
+// Refills the list from SelectListKeys in one step and returns its
 // length. When the statement fails the list is left empty and the result
 // is none.
 std::optional<size_t> RebuildMessageList();
 
 // Adds the rows stored since the list was last filled (ids above the
 // highest id it holds) at their places, newest first, a row of equal
-// dateIn behind the older ones as a rebuild orders them, and renumbers the
-// rows behind. Reads only the new rows, so intake can refresh the list
+// dateIn behind the older ones as a rebuild orders them (the rows behind
+// move one position on). Reads only the new rows, so intake can refresh the list
 // after every stored message however long the table is. Returns the added
 // entries with their positions, in ascending position (empty when nothing
 // was new); none when the statement failed (the list is then unchanged).
@@ -160,8 +176,8 @@ std::optional<MessageEntry> MessageAt(int position);
 // A face shows a screenful of a list that may hold years of documents.
 std::vector<MessageEntry> MessagesInRange(size_t first, size_t count);
 
-// A copy of the whole list (for tests and small lists; faces page with
-// MessagesInRange).
+// Every row as the list shows it, read in one statement (the web page's
+// list of the first version; faces page with MessagesInRange).
 std::vector<MessageEntry> MessageListSnapshot();
 
 // The server identifiers of every entry, in list order.

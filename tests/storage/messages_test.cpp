@@ -350,8 +350,7 @@ TEST_F(MessagesTest, StatementTextsAreTheClientsOwn) {
       "INSERT INTO MESSAGES (idm,dateIn,dateOperation,senderUNP,\t\t\t\t\t\t\tsenderBranch,senderName,"
       "senderIKS,type,status,message,number,expire) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)",
       "SELECT id from MESSAGES WHERE idm = ?",
-      "SELECT senderUNP,senderName,type,status,dateIn,expire,senderBranch,id,senderIKS,idm from MESSAGES "
-      "order by dateIn DESC",
+      "SELECT dateIn, id, idm from MESSAGES order by dateIn ASC, id DESC",
       "SELECT senderIKS,message,type,status,dateIn,expire,senderBranch,number,tempSD,tempDFS from "
       "MESSAGES where id = ?",
       "UPDATE messages set status = ?, DateOperation = ?, tempSD = ?, tempDFS = ? where id = ?",
