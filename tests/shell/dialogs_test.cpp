@@ -1,21 +1,27 @@
 // The dialogs' models without a server: the parameters dialog's fields,
 // enabling and OK; the certificate choice; the refusal reasons; a refused
 // message in the message dialog.
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "core/folders.h"
 #include "crypto/certificates.h"
+#include "exchange/intake.h"
+#include "exchange/reply.h"
 #include "exchange/result_codes.h"
 #include "platform/paths.h"
 #include "platform/ui.h"
 #include "shell/certificate_dialog.h"
+#include "shell/main_window.h"
 #include "shell/message_dialog.h"
 #include "shell/parameters_dialog.h"
 #include "shell/refusal_dialog.h"
 #include "shell/work.h"
 #include "storage/database.h"
+#include "storage/messages.h"
 #include "storage/settings.h"
 #include "test_support.h"
 
@@ -193,6 +199,37 @@ TEST_F(DialogsTest, ARefusedMessageIsShownRedWithoutSignAndRefuse) {
   EXPECT_FALSE(message.canSign);
   EXPECT_FALSE(message.canRefuse);
   EXPECT_NE(message.text.find(exchange::RefusalText(121)), std::wstring::npos);
+}
+
+// Years of documents: the window's list counts every row and shows any,
+// a deep one opens in the message dialog, and a reply left half-way deep
+// in the table is found to be sent again.
+TEST_F(DialogsTest, AHundredThousandRowsAreShownOpenedAndTheirSavedReplyFound) {
+  setenv("TESSARIN_SERVER", "127.0.0.1:1", 1);
+  ASSERT_EQ(sqlite3_exec(storage::Database(),
+                         "WITH RECURSIVE n(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM n WHERE x < 99999) "
+                         "INSERT INTO Messages (idm, dateIn, senderUNP, senderBranch, senderName, type, status, message, "
+                         "TempSD, TempDFS) SELECT 1000 + x, 1600000000 + x, 190000001, 0, 'ООО Альфа', 52, "
+                         "CASE x WHEN 40000 THEN 121 WHEN 30000 THEN 1 ELSE 2 END, x'00', x'01', x'02' FROM n",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  shell::CreateControls();
+  exchange::LoadMessagesFromBase();
+  EXPECT_EQ(ui::Controls().rowCount, 100000);
+  // Newest first: x = 40000 is row 59 999.
+  EXPECT_EQ(ui::MessageListRow(59999), (std::vector<std::wstring>{storage::FormatMessageDate(1600040000), L"ООО Альфа",
+                                                                   L"190000001", L"Электронный документ", L"Отклонен"}));
+  EXPECT_TRUE(ui::MessageListRow(100000).empty());
+  shell::MessageDialog message;
+  shell::BuildMessageDialog(*storage::MessageAt(59999), &message);
+  EXPECT_NE(message.text.find(exchange::RefusalText(121)), std::wstring::npos);
+  const std::vector<storage::MessageEntry> sending = exchange::SendingRows();
+  ASSERT_EQ(sending.size(), 1u);
+  EXPECT_EQ(sending[0].idm, 31000);
+  EXPECT_EQ(sending[0].row, 69999);
+  unsetenv("TESSARIN_SERVER");
+  exchange::ResetReplyStateForTest();
+  exchange::ResetIntakeStateForTest();
 }
 
 }  // namespace
