@@ -1,8 +1,8 @@
 // Making system calls fail, for tests.
 //
 // The platform files consult this table before each call below; a test arms
-// a fault to prove that a failed write, rename, connect or receive loses
-// nothing. Production code never arms one.
+// a fault to prove that a failed write, rename, connect, receive or thread
+// start loses nothing. Production code never arms one.
 #pragma once
 
 #include <string>
@@ -19,6 +19,7 @@ enum class Syscall {
   Connect,
   Send,
   Recv,
+  ThreadStart,
 };
 
 // The next `count` calls of `call` (every call when count < 0) on paths that

@@ -36,8 +36,9 @@ int NetResolve(const std::string& host, const std::string& port, NetAddress* add
 std::string NetAddressText(uint32_t ipv4);
 
 // A new IPv4 TCP connection, established within timeoutMs. The socket is
-// invalid on failure.
-Socket NetConnect(const NetAddress& address, int timeoutMs);
+// invalid on failure. A nonzero fromIpv4 is the local address the
+// connection leaves from (another loopback address, for instance).
+Socket NetConnect(const NetAddress& address, int timeoutMs, uint32_t fromIpv4 = 0);
 
 // Sends every byte, waiting at most timeoutMs for the peer to take each
 // part. False on failure; the peer may have received a part.
@@ -61,7 +62,18 @@ void NetClose(Socket* socket);
 
 // A listening socket with SO_REUSEADDR on the loopback address (127.0.0.1)
 // or on every address; port 0 takes a free port, which NetLocalPort tells.
+// The same as NetBind followed by NetStartListening.
 Socket NetListen(bool loopbackOnly, uint16_t port, int backlog);
+
+// The two steps of NetListen, for a caller that tells their failures
+// apart: a socket with SO_REUSEADDR bound to the port (invalid on failure),
+// then listening on it with the backlog (false on failure).
+Socket NetBind(bool loopbackOnly, uint16_t port);
+bool NetStartListening(const Socket& socket, int backlog);
+
+// The raw bytes of the socket's SO_LINGER option as the system gives them
+// (struct linger); false on failure.
+bool NetLingerBytes(const Socket& socket, std::string* bytes);
 
 // The local port a socket is bound to; 0 on failure.
 uint16_t NetLocalPort(const Socket& socket);

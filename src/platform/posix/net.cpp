@@ -105,10 +105,14 @@ std::string NetAddressText(uint32_t ipv4) {
   return text;
 }
 
-Socket NetConnect(const NetAddress& address, int timeoutMs) {
+Socket NetConnect(const NetAddress& address, int timeoutMs, uint32_t fromIpv4) {
   if (FaultFires(Syscall::Connect)) return Socket{};
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
   if (fd < 0) return Failed(-1);
+  if (fromIpv4 != 0) {
+    sockaddr_in local = ToSockaddr(NetAddress{fromIpv4, 0});
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) return Failed(fd);
+  }
   sockaddr_in target = ToSockaddr(address);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof(target)) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return Failed(fd);
@@ -189,18 +193,47 @@ void NetClose(Socket* socket) {
 }
 
 Socket NetListen(bool loopbackOnly, uint16_t port, int backlog) {
+  Socket listener = NetBind(loopbackOnly, port);
+  if (SocketValid(listener) && !NetStartListening(listener, backlog)) {
+    int code = LastSystemError();
+    NetClose(&listener);
+    SetLastSystemError(code);
+  }
+  return listener;
+}
+
+Socket NetBind(bool loopbackOnly, uint16_t port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return Failed(-1);
+  // A restarted listener takes its port back while connections of the last
+  // run linger (Windows would set SO_EXCLUSIVEADDRUSE here instead).
   int on = 1;
   if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0) return Failed(fd);
   NetAddress local{loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY, port};
   sockaddr_in address = ToSockaddr(local);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) return Failed(fd);
-  if (listen(fd, backlog) != 0) return Failed(fd);
+  return Socket{fd};
+}
+
+bool NetStartListening(const Socket& socket, int backlog) {
   // Accept waits with poll(); a listener that never blocks cannot hang when
   // another thread took the connection first.
-  if (!SetBlocking(fd, false)) return Failed(fd);
-  return Socket{fd};
+  if (listen(Fd(socket), backlog) != 0 || !SetBlocking(Fd(socket), false)) {
+    SetLastSystemError(errno);
+    return false;
+  }
+  return true;
+}
+
+bool NetLingerBytes(const Socket& socket, std::string* bytes) {
+  linger option{};
+  socklen_t length = sizeof(option);
+  if (getsockopt(Fd(socket), SOL_SOCKET, SO_LINGER, &option, &length) != 0) {
+    SetLastSystemError(errno);
+    return false;
+  }
+  bytes->assign(reinterpret_cast<const char*>(&option), length);
+  return true;
 }
 
 uint16_t NetLocalPort(const Socket& socket) {

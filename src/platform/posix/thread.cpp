@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/error.h"
+#include "platform/fault_injection.h"
 
 namespace platform {
 
@@ -27,6 +28,7 @@ struct ThreadRecord {
 };
 
 ThreadHandle ThreadStart(std::function<void()> body) {
+  if (FaultFires(Syscall::ThreadStart)) return nullptr;
   auto record = std::make_shared<ThreadRecord>();
   try {
     // The thread keeps the record alive until its body has returned.
