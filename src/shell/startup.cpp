@@ -2,6 +2,7 @@
 #include "shell/startup.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "core/folders.h"
 #include "core/format.h"
@@ -27,6 +28,8 @@
 #include "shell/version.h"
 #include "storage/database.h"
 #include "storage/settings.h"
+#include "web/listener.h"
+#include "web/response.h"
 #include "web/web_settings.h"
 
 namespace shell {
@@ -36,6 +39,19 @@ const char kUpdaterFileName[] = "TSR_Update";
 namespace {
 
 std::atomic<bool> webInterfaceOn{false};
+
+// The answer to every request of the web page. The web commands take this
+// place when they are built: their handler is plugged in here.
+std::string AnswerWebRequest(const std::string& /*request*/) { return web::FrameWebResponse(""); }
+
+// Starts the web listener at most once per process; true while it listens.
+bool StartWebListenerOnce() {
+  static std::mutex startLock;
+  static bool listening = false;
+  std::lock_guard<std::mutex> hold(startLock);
+  if (!listening) listening = web::StartWebListener(&AnswerWebRequest, web::WebPort());
+  return listening;
+}
 
 bool UpdaterPresent(const std::string& folder) {
   platform::File file;
@@ -59,10 +75,7 @@ bool EnableWebInterface(int mode) {
     return false;
   }
   platform::FileClose(&file);
-  // The web listener belongs to the web interface, which this build does
-  // not have yet: without a listener the switch cannot be on.
-  core::LogError("EnableWebInterface: no web listener in this build", 0);
-  return false;
+  return StartWebListenerOnce();
 }
 
 void EndClientNow(int exitCode) { platform::ProcessEndNow(exitCode); }

@@ -15,11 +15,13 @@ constexpr int kExitFailure = 1;  // folder not writable, database, updater missi
 extern const char kUpdaterFileName[];
 constexpr long kUpdaterMinimumSize = 100000;
 
-// True while the marker file "interface.web" was present at start.
+// True when the marker file "interface.web" was present at start and the
+// web listener listens.
 bool WebInterfaceOn();
 
 // Mode 0 deletes the marker file, 1 tests it (start-up), 2 creates it. With
-// 1 and 2 the web listener starts when the marker could be opened.
+// 1 and 2 the web listener starts (once per process) when the marker could
+// be opened; true only while it listens.
 bool EnableWebInterface(int mode);
 
 // Start-up initialisation: run stamp, log, program folder, "state.txt",

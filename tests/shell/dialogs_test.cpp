@@ -24,6 +24,7 @@
 #include "storage/messages.h"
 #include "storage/settings.h"
 #include "test_support.h"
+#include "web/listener.h"
 
 namespace {
 
@@ -130,6 +131,7 @@ TEST_F(DialogsTest, AnEmailIsEmptyOrHasFiveCharactersWithAnAt) {
 }
 
 TEST_F(DialogsTest, TheWebSwitchSavesThenEndsTheClientWithZero) {
+  setenv("TESSARIN_WEB_PORT", "0", 1);  // the switch starts a listener: on a free port
   shell::OpenParametersDialog(&dialog);
   Edit("web", L"1");
   Edit("name", L"Иванов И.И.");
@@ -138,6 +140,7 @@ TEST_F(DialogsTest, TheWebSwitchSavesThenEndsTheClientWithZero) {
   EXPECT_TRUE(std::filesystem::exists(program.path + "interface.web"));
   ui::PostQuit(7);  // a later end does not replace the first one's code
   EXPECT_EQ(ui::RunMessageLoop(), 0);
+  web::StopWebListener();
 }
 
 TEST_F(DialogsTest, TheChosenCertificateIsSelectedAndFillsTheSettingsField) {

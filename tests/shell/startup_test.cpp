@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 
 #include "core/folders.h"
 #include "platform/fault_injection.h"
+#include "platform/net.h"
 #include "platform/ui.h"
 #include "storage/database.h"
 #include "test_support.h"
+#include "web/listener.h"
 
 namespace {
 
@@ -69,12 +72,22 @@ TEST_F(StartupTest, ADatabaseThatCannotBeOpenedEndsWithCodeOne) {
   EXPECT_EQ(shell::AppInit(dir.path + "Tessarin"), shell::kExitFailure);
 }
 
-TEST_F(StartupTest, TheWebMarkerSwitchesNothingOnWhileThereIsNoListener) {
+TEST_F(StartupTest, TheWebMarkerStartsTheListenerOnceAndIsOffWhileItCannotListen) {
   PutUpdater(100001);
   WriteText(dir.path + "interface.web", "");
+  platform::Socket other = platform::NetListen(true, 0, 1);  // a port already in use
+  setenv("TESSARIN_WEB_PORT", std::to_string(platform::NetLocalPort(other)).c_str(), 1);
   ASSERT_EQ(shell::AppInit(dir.path + "Tessarin"), std::nullopt);
   EXPECT_FALSE(shell::WebInterfaceOn());
-  EXPECT_FALSE(shell::EnableWebInterface(2));
+
+  setenv("TESSARIN_WEB_PORT", "0", 1);  // a free port
+  EXPECT_TRUE(shell::EnableWebInterface(2));
+  uint16_t port = web::WebListenerPort();
+  EXPECT_NE(port, 0);
+  EXPECT_TRUE(shell::EnableWebInterface(1));
+  EXPECT_EQ(web::WebListenerPort(), port) << "started once";
+  web::StopWebListener();
+  platform::NetClose(&other);
 }
 
 }  // namespace
