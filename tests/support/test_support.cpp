@@ -89,6 +89,12 @@ ToolRun RunTool(const std::string& arguments) {
   return run;
 }
 
+int OpenDescriptorCount() {
+  int count = 0;
+  for (auto it = fs::directory_iterator("/proc/self/fd"); it != fs::directory_iterator(); ++it) ++count;
+  return count - 1;
+}
+
 ScopedLogFolder::ScopedLogFolder() {
   const char* old = std::getenv("TMPDIR");
   hadSaved = old != nullptr;

@@ -38,6 +38,10 @@ struct ToolRun {
 };
 ToolRun RunTool(const std::string& arguments);
 
+// Descriptors this process has open now (the entries of /proc/self/fd,
+// less the one that lists them).
+int OpenDescriptorCount();
+
 // Points the log (TMPDIR) at a fresh folder for the life of the object and
 // puts the old value back afterwards.
 struct ScopedLogFolder {
