@@ -3,6 +3,7 @@
 #include "web/listener.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -21,6 +22,7 @@ namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, the only peer served
 constexpr int kStopCheckMs = 200;           // how often an idle listener looks for a stop
+constexpr int kWorkersEndMs = 30000;        // the wait for the workers at a stop
 
 // One connection lent to a worker; the socket is invalid while the slot is
 // free.
@@ -186,7 +188,7 @@ uint16_t WebListenerPort() { return boundPort; }
 
 int WebListenerExitCode() { return exitCode; }
 
-void StopWebListener() {
+bool StopWebListener() {
   std::lock_guard<std::mutex> run(runLock);
   {
     std::lock_guard<std::mutex> hold(tableLock);
@@ -195,10 +197,9 @@ void StopWebListener() {
   }
   platform::ThreadJoin(listenerThread);
   listenerThread = nullptr;
-  // Each worker ends within its limits: the page's silence or slowness
-  // cannot keep it longer.
+  // Each worker ends within its limits unless a command keeps it.
   std::unique_lock<std::mutex> hold(tableLock);
-  slotFreed.wait(hold, [] { return openCount == 0; });
+  return slotFreed.wait_for(hold, std::chrono::milliseconds(kWorkersEndMs), [] { return openCount == 0; });
 }
 
 int WebConnectionsOpen() {

@@ -38,9 +38,10 @@ uint16_t WebListenerPort();
 // -1 while it runs or when none was started.
 int WebListenerExitCode();
 
-// Asks the listener to end, waits for it and for every worker: for tests
-// and for the end of a process. A later StartWebListener starts anew.
-void StopWebListener();
+// Asks the listener to end, waits for it and, at most 30 s, for every
+// worker: for tests and for the end of a process. False when a worker still
+// runs. A later StartWebListener starts anew.
+bool StopWebListener();
 
 // Connections lent to workers now.
 int WebConnectionsOpen();

@@ -53,7 +53,7 @@ class WebListenerTest : public ::testing::Test {
   void TearDown() override {
     platform::ClearFaults();
     web::SetWebLimits(web::kDefaultWebLimits);
-    web::StopWebListener();
+    EXPECT_TRUE(web::StopWebListener()) << "every worker ended";
   }
 
   platform::Socket Connect(uint32_t from = 0) { return platform::NetConnect(to, kWaitMs, from); }
@@ -208,7 +208,7 @@ TEST_F(WebListenerTest, ConnectionsBeyondTheSlotsWaitTheirTurn) {
 }
 
 TEST_F(WebListenerTest, EndsWithTheFirstConnectionAfterTheClientsLockHasGone) {
-  web::StopWebListener();
+  EXPECT_TRUE(web::StopWebListener());
   EXPECT_EQ(web::WebListenerExitCode(), web::kWebListenerExitCode);
   EXPECT_FALSE(platform::SocketValid(Connect())) << "stopped";
 
