@@ -47,16 +47,17 @@ WebLimits GetWebLimits() {
   return limits;
 }
 
-bool RequestWhole(const std::string& request) {
-  size_t end = request.find(kHeadersEnd);
-  if (end == std::string::npos) return false;
-  size_t bodyStart = end + sizeof(kHeadersEnd) - 1;
-  return request.size() - bodyStart >= DeclaredLength(request.substr(0, end));
+size_t WholeRequestLength(const std::string& received, size_t searchFrom) {
+  size_t end = received.find(kHeadersEnd, searchFrom);
+  if (end == std::string::npos) return std::string::npos;
+  return end + sizeof(kHeadersEnd) - 1 + DeclaredLength(received.substr(0, end));
 }
 
 RequestEnd ReadRequest(const platform::Socket& socket, const WebLimits& limits, std::string* request) {
   std::vector<char> piece(kWebPiece);
+  size_t whole = std::string::npos;  // the request's length, once known
   for (;;) {
+    const size_t before = request->size();
     int64_t received = platform::NetRecv(socket, piece.data(), piece.size(), limits.readTimeoutMs);
     if (received < 0) {
       core::LogError("Web Server recv", platform::LastSystemError());
@@ -72,7 +73,8 @@ RequestEnd ReadRequest(const platform::Socket& socket, const WebLimits& limits, 
     }
     // The page sends its request and waits: its end is known from the
     // request itself, however it was cut into pieces on the way.
-    if (RequestWhole(*request)) return RequestEnd::Whole;
+    if (whole == std::string::npos) whole = WholeRequestLength(*request, before < 3 ? 0 : before - 3);
+    if (whole != std::string::npos && request->size() >= whole) return RequestEnd::Whole;
   }
 }
 

@@ -38,10 +38,11 @@ enum class RequestEnd {
   TooLarge,  // more than maxRequestBytes
 };
 
-// True when `request` holds an HTTP request up to its end: the blank line
-// after the headers and as many bytes after it as a Content-length header
-// declares (none without one).
-bool RequestWhole(const std::string& request);
+// The length of the whole HTTP request once its headers have arrived: up to
+// the blank line after them and as many bytes behind it as a Content-length
+// header declares (none without one); npos while the blank line is missing.
+// The blank line is looked for from `searchFrom` on.
+size_t WholeRequestLength(const std::string& received, size_t searchFrom = 0);
 
 // Receives the request in pieces of kWebPiece bytes, logging each piece.
 RequestEnd ReadRequest(const platform::Socket& socket, const WebLimits& limits, std::string* request);
