@@ -40,8 +40,9 @@ namespace {
 
 std::atomic<bool> webInterfaceOn{false};
 
-// The answer to every request of the web page. The web commands take this
-// place when they are built: their handler is plugged in here.
+// The answer to every request of the web page while this build has no web
+// commands: an empty body. The web commands' handler, web::HandleWebRequest,
+// is the one to pass to the listener below in its place.
 std::string AnswerWebRequest(const std::string& /*request*/) { return web::FrameWebResponse(""); }
 
 // Starts the web listener at most once per process; true while it listens.
