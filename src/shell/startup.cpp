@@ -29,7 +29,7 @@
 #include "storage/database.h"
 #include "storage/settings.h"
 #include "web/listener.h"
-#include "web/response.h"
+#include "web/web_request.h"
 #include "web/web_settings.h"
 
 namespace shell {
@@ -40,17 +40,12 @@ namespace {
 
 std::atomic<bool> webInterfaceOn{false};
 
-// The answer to every request of the web page while this build has no web
-// commands: an empty body. The web commands' handler, web::HandleWebRequest,
-// is the one to pass to the listener below in its place.
-std::string AnswerWebRequest(const std::string& /*request*/) { return web::FrameWebResponse(""); }
-
 // Starts the web listener at most once per process; true while it listens.
 bool StartWebListenerOnce() {
   static std::mutex startLock;
   static bool listening = false;
   std::lock_guard<std::mutex> hold(startLock);
-  if (!listening) listening = web::StartWebListener(&AnswerWebRequest, web::WebPort());
+  if (!listening) listening = web::StartWebListener(&web::HandleWebRequest, web::WebPort());
   return listening;
 }
 
@@ -110,6 +105,9 @@ std::optional<int> AppInit(const std::string& executablePath) {
     return kExitFailure;
   }
   webInterfaceOn = EnableWebInterface(1);
+  // The page then serves the user: saved documents are not announced in a
+  // message box, and the page asks for the registration itself.
+  exchange::SetWebInterfaceActive(webInterfaceOn);
 
   std::string date = core::Format("%d%02d%02d", start.year, start.month, start.day);
   RememberStartDay(start.day);
