@@ -6,6 +6,8 @@
 //     (list_ms), and its resident memory then (rss_mb) and at its peak
 //     (peak_mb).
 //   LoadList/N: the list loaded again in this process (LoadMessagesFromBase).
+//   WholeList/N: "getdocuments" without a page: every row, as the page of
+//     the first version asks (the web benchmark's 10 000 rows).
 //   NewestPage/N: the newest 50 documents as the web page asks for them
 //     ("getdocuments" with offset 0 and count 50), the whole request.
 //   IntakeOne/N: one new message stored as intake stores it: the duplicate
@@ -189,6 +191,17 @@ void NewestPage(benchmark::State& state) {
   storage::CloseDatabase();
 }
 
+// The whole list as the page of the first version asks for it.
+void WholeList(benchmark::State& state) {
+  OpenLoaded(FolderOf(static_cast<int>(state.range(0))));
+  const std::string request =
+      "GET /?request=getdocuments&phone=375291234567&callback=cb HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  size_t bytes = 0;
+  for (auto _ : state) bytes = web::HandleWebRequest(request).size();
+  state.counters["answer_bytes"] = static_cast<double>(bytes);
+  storage::CloseDatabase();
+}
+
 void LoadList(benchmark::State& state) {
   OpenLoaded(FolderOf(static_cast<int>(state.range(0))));
   for (auto _ : state) exchange::LoadMessagesFromBase();
@@ -220,5 +233,6 @@ void IntakeOne(benchmark::State& state) {
 
 BENCHMARK(ListShown)->Arg(1000)->Arg(10000)->Arg(100000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadList)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(WholeList)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(NewestPage)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(IntakeOne)->Arg(1000)->Arg(10000)->Arg(100000)->Iterations(200)->Unit(benchmark::kMicrosecond);

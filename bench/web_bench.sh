@@ -5,9 +5,11 @@
 #
 # Starts the real client in web mode in a fresh program folder (no
 # certificate, no server: the web commands answer from what the client
-# has) on a free port, and beside it nginx serving a static file of the
-# same size as the client's answer on another free port. For each path
-# (default "/?request=info" and "/?request=getdocuments") it runs wrk
+# has) holding ROWS stored documents (default 10 000, written with sqlite3
+# once the client has made its table) on a free port, and beside it nginx
+# serving a static file of the same size as the client's answer on another
+# free port. For each path (default "/?request=info" and the whole list,
+# "/?request=getdocuments&phone=375291234567") it runs wrk
 # against both servers over loopback with 1, 50 and 200 connections for
 # the given seconds (default 5) and prints requests/s and the 99th
 # percentile of latency, then the client's open descriptors and threads
@@ -30,9 +32,10 @@ if [[ "${1:-}" == "-d" ]]; then
   shift 2
 fi
 paths=("$@")
-[[ ${#paths[@]} -gt 0 ]] || paths=("/?request=info" "/?request=getdocuments")
-for tool in wrk nginx curl; do
-  command -v "$tool" >/dev/null || { echo "web_bench: $tool is missing (apt-get install wrk nginx-light curl)" >&2; exit 1; }
+[[ ${#paths[@]} -gt 0 ]] || paths=("/?request=info" "/?request=getdocuments&phone=375291234567")
+rows="${ROWS:-10000}"
+for tool in wrk nginx curl sqlite3; do
+  command -v "$tool" >/dev/null || { echo "web_bench: $tool is missing (apt-get install wrk nginx-light curl sqlite3)" >&2; exit 1; }
 done
 
 "$root/scripts/build" release --target Tessarin TSR_Update >/dev/null
@@ -75,6 +78,12 @@ for _ in $(seq 100); do
 done
 [[ -n "$client_port" ]] || { echo "web_bench: the client does not listen" >&2; cat "$bench/client.txt" >&2; exit 1; }
 
+# The stored documents, as years of work leave them: most answered.
+sqlite3 "$program/TS.db" "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < $rows)
+  INSERT INTO Messages (idm, dateIn, senderUNP, senderBranch, senderName, type, status, message)
+  SELECT x, 1600000000 + x * 600, 190000000 + x % 1000, 0, 'ООО \"Поставщик\" № ' || (x % 1000), 52,
+         CASE WHEN x % 10 = 0 THEN 0 ELSE 2 END, zeroblob(3072) FROM n"
+
 # nginx: one static file per path, named after its position.
 nginx_port="$(free_port)"
 mkdir -p "$bench/www" "$bench/nginx"
@@ -109,6 +118,7 @@ usage() {
   echo "descriptors $(ls "/proc/$client_pid/fd" | wc -l), threads $(awk '/^Threads:/ {print $2}' "/proc/$client_pid/status")"
 }
 before="$(usage)"
+threads_before="$(awk '/^Threads:/ {print $2}' "/proc/$client_pid/status")"
 
 # Requests/s and p99 latency of one wrk run.
 measure() {
@@ -129,6 +139,11 @@ for i in "${!paths[@]}"; do
     printf '  nginx   '; measure "http://127.0.0.1:$nginx_port/$i.html" "$connections"
   done
 done
-sleep 1
+# The requests wrk left queued are answered (into closed connections)
+# before the workers end: wait for them, at most a minute.
+for _ in $(seq 600); do
+  [[ "$(awk '/^Threads:/ {print $2}' "/proc/$client_pid/status")" -le "$threads_before" ]] && break
+  sleep 0.1
+done
 echo "client before: $before"
 echo "client after:  $(usage)"

@@ -209,11 +209,14 @@ std::wstring TypeText(int32_t type) {
   return type == kMessageCertificateRequest ? L"Запрос на СОК" : L"Электронный документ";
 }
 
-std::wstring FormatMessageDate(int64_t seconds) {
+std::string FormatMessageDateUtf8(int64_t seconds) {
   platform::CalendarTime local = platform::LocalFromUnix(seconds);
-  std::string text = core::Format("%04d-%02d-%02d %02d:%02d:%02d", local.year, local.month,
-                                  local.day, local.hour, local.minute, local.second);
-  return core::ToWide(text, core::kCodePageUtf8);
+  return core::Format("%04d-%02d-%02d %02d:%02d:%02d", local.year, local.month, local.day, local.hour,
+                      local.minute, local.second);
+}
+
+std::wstring FormatMessageDate(int64_t seconds) {
+  return core::ToWide(FormatMessageDateUtf8(seconds), core::kCodePageUtf8);
 }
 
 std::array<std::wstring, 5> MessageColumns(const MessageEntry& entry) {

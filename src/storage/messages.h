@@ -204,8 +204,10 @@ std::wstring StatusText(int32_t status);
 // "Запрос на СОК" for type 73, "Электронный документ" otherwise.
 std::wstring TypeText(int32_t type);
 
-// "%Y-%m-%d %H:%M:%S" of a moment in local time.
+// "%Y-%m-%d %H:%M:%S" of a moment in local time; the Utf8 form for the
+// web page's list.
 std::wstring FormatMessageDate(int64_t seconds);
+std::string FormatMessageDateUtf8(int64_t seconds);
 
 // The five columns of the entry's list-view row: date, sender's name,
 // sender's taxpayer number, type text, status text.

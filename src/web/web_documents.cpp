@@ -46,7 +46,7 @@ std::optional<storage::MessageEntry> EntryOf(const std::string& request) {
 }
 
 DocumentItem ItemOf(const storage::MessageEntry& entry) {
-  return {entry.idm, Utf8(storage::FormatMessageDate(entry.dateIn)), entry.senderUNP, entry.type,
+  return {entry.idm, storage::FormatMessageDateUtf8(entry.dateIn), entry.senderUNP, entry.type,
           Utf8(entry.senderName), entry.status};
 }
 
@@ -63,8 +63,10 @@ std::string DocumentsAnswerOf(int count) {
     }
   }
   exchange::LoadMessagesFromBase();
+  const std::vector<storage::MessageEntry> entries = storage::MessageListSnapshot();
   std::vector<DocumentItem> items;
-  for (const storage::MessageEntry& entry : storage::MessageListSnapshot()) items.push_back(ItemOf(entry));
+  items.reserve(entries.size());
+  for (const storage::MessageEntry& entry : entries) items.push_back(ItemOf(entry));
   return DocumentsAnswer(message ? &*message : nullptr, items);
 }
 
