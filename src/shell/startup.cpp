@@ -26,6 +26,7 @@
 #include "shell/status.h"
 #include "shell/update_check.h"
 #include "shell/version.h"
+#include "shell/web_page.h"
 #include "storage/database.h"
 #include "storage/settings.h"
 #include "web/listener.h"
@@ -172,6 +173,8 @@ std::optional<int> CreateMainWindow() {
   UpdateAutostart(platform::ExecutablePath());
   platform::ui::ShowMainWindow(!certificateUsable && !WebInterfaceOn() ? platform::ui::Show::Normal
                                                                         : platform::ui::Show::Hide);
+  // With the web interface on, its page is the user's window onto the client.
+  if (WebInterfaceOn()) OpenWebPage();
   return std::nullopt;
 }
 
