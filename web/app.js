@@ -15,6 +15,8 @@
   var NOT_RUNNING = 'Клиент Tessarin не запущен или веб-интерфейс выключен.';
   var HIDDEN_PASSWORD = '************';  // the client keeps its stored password for this value
 
+  var FRAME_POLICY = '<meta http-equiv="Content-Security-Policy" content="default-src \'none\'; ' +
+    'style-src \'unsafe-inline\'; img-src data:">';
   var STATUS = { 1: ['Новый', 'new'], 2: ['Подписан', 'signed'], 3: ['Отказано', 'refused'], 4: ['Отправляется', 'sending'] };
   var KIND = { 1: 'Электронный документ', 2: 'Запрос сертификата' };
 
@@ -224,7 +226,11 @@
   function getMessages() {
     if (needPhone()) return Promise.resolve();
     say('Получение сообщений…');
-    return call('getmessages', null, EXCHANGE_MS).then(function (answer) {
+    var button = $('get-messages');
+    button.disabled = true;
+    return call('getmessages', null, EXCHANGE_MS).finally(function () {
+      button.disabled = false;
+    }).then(function (answer) {
       if (answer.AGREEMENT) return agree(answer.AGREEMENT);
       if (!takeDocuments(answer)) say(answer.message || 'Нет ответа от клиента.', 'error');
       show('documents');
@@ -274,7 +280,9 @@
       if (!(bits & BUTTON_SHOW)) return;
       return call('show', { number: number }, EXCHANGE_MS).then(function (page) {
         if (typeof page.html !== 'string') { say(page.message || 'Документ не показан.', 'error'); return; }
-        frame.srcdoc = page.html;
+        // The frame runs no script; the policy also keeps it from loading
+        // anything from elsewhere.
+        frame.srcdoc = FRAME_POLICY + page.html;
         frame.hidden = false;
       });
     }).catch(fail);
