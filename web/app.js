@@ -23,19 +23,20 @@
   // The bits of an answer's "Buttons": which actions the document allows.
   var BUTTON_SIGN = 0x01, BUTTON_SHOW = 0x04, BUTTON_SAVE = 0x08, BUTTON_REJECT = 0x20;
 
-  // The settings the page knows how to show; any other one gets a plain field.
+  // The settings the page knows how to show, by group; any other one gets a
+  // plain field under "Прочее".
   var SETTINGS = [
-    { name: 'IDC_PHONE', label: 'Номер телефона', hint: '12 цифр, например 375291234567', kind: 'phone' },
-    { name: 'IDC_CERT', label: 'Сертификат ГосСУОК', kind: 'certificate' },
-    { name: 'IDC_PASS', label: 'Пароль от ключа ЭЦП', kind: 'password' },
-    { name: 'IDC_SECURE', label: 'Запрашивать пароль при открытии', kind: 'check' },
-    { name: 'IDC_BRANCH', label: 'Код филиала', hint: '4 цифры или пусто', kind: 'branch' },
-    { name: 'IDC_SERVICE', label: 'Обмен с учетной системой', kind: 'check' },
-    { name: 'IDC_PATH', label: 'Каталог обмена' },
-    { name: 'IDC_FACE', label: 'В лице' },
-    { name: 'IDC_BASE', label: 'Действующего на основании' },
-    { name: 'IDC_POST', label: 'Должность руководителя' },
-    { name: 'IDC_NAME', label: 'ФИО руководителя' }
+    { name: 'IDC_PHONE', group: 'Пользователь', label: 'Номер телефона', hint: '12 цифр, например 375291234567', kind: 'phone' },
+    { name: 'IDC_CERT', group: 'Ключ ЭЦП', label: 'Сертификат ГосСУОК', kind: 'certificate' },
+    { name: 'IDC_PASS', group: 'Ключ ЭЦП', label: 'Пароль от ключа ЭЦП', kind: 'password' },
+    { name: 'IDC_BRANCH', group: 'Ключ ЭЦП', label: 'Код филиала', hint: '4 цифры или пусто', kind: 'branch' },
+    { name: 'IDC_SECURE', group: 'Ключ ЭЦП', label: 'Запрашивать пароль при открытии', kind: 'check' },
+    { name: 'IDC_SERVICE', group: 'Обмен с учетной системой', label: 'Обмен с учетной системой', kind: 'check' },
+    { name: 'IDC_PATH', group: 'Обмен с учетной системой', label: 'Каталог обмена' },
+    { name: 'IDC_FACE', group: 'Руководитель', label: 'В лице' },
+    { name: 'IDC_BASE', group: 'Руководитель', label: 'Действующего на основании' },
+    { name: 'IDC_POST', group: 'Руководитель', label: 'Должность руководителя' },
+    { name: 'IDC_NAME', group: 'Руководитель', label: 'ФИО руководителя' }
   ];
 
   var $ = function (id) { return document.getElementById(id); };
@@ -392,14 +393,27 @@
     var values = state.settings;
     var box = $('settings-fields');
     box.replaceChildren();
+    var groups = {};
+    function group(title) {
+      if (!groups[title]) {
+        groups[title] = document.createElement('fieldset');
+        var legend = document.createElement('legend');
+        legend.textContent = title;
+        groups[title].appendChild(legend);
+        box.appendChild(groups[title]);
+      }
+      return groups[title];
+    }
     var known = {};
     SETTINGS.forEach(function (setting) {
       known[setting.name] = true;
       var value = setting.name === 'IDC_PHONE' && validPhone(state.phone) ? state.phone : values[setting.name];
-      if (setting.name in values || setting.name === 'IDC_PHONE') box.appendChild(field(setting, value == null ? '' : String(value)));
+      if (setting.name in values || setting.name === 'IDC_PHONE') {
+        group(setting.group).appendChild(field(setting, value == null ? '' : String(value)));
+      }
     });
     Object.keys(values).forEach(function (name) {
-      if (!known[name]) box.appendChild(field({ name: name, label: name }, String(values[name])));
+      if (!known[name]) group('Прочее').appendChild(field({ name: name, label: name }, String(values[name])));
     });
   }
 
