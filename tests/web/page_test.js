@@ -1,9 +1,10 @@
 // The web page in a real browser (headless Chromium through playwright-core)
 // against a running client in web mode. Run by web_page_test.cpp, which
 // starts the simulator and the client and checks the server's side, and by
-// scripts/demo web. Expects an organisation the server does not know yet
-// and two new documents for it, one holding --sign-text.
-//   node page_test.js --page <file://…/index.html?port=N> --shots <folder> [--sign-text T]
+// scripts/demo web. Expects a client whose organisation (beta) the server
+// does not know yet; once it registered, alpha sends it two documents
+// through the simulator's admin API.
+//   node page_test.js --page <file://…/index.html?port=N> --admin <http://host:port> --shots <folder>
 // Prints what it did ("signed <number>", "refused <number> <code>") and the
 // screenshots' paths; exits non-zero at the first failed check.
 'use strict';
@@ -14,7 +15,9 @@ const { chromium } = require('playwright-core');
 const args = {};
 for (let i = 2; i + 1 < process.argv.length; i += 2) args[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
 const PHONE = '375291234567';
-const signText = args['sign-text'] || 'Счёт';
+const DOCUMENTS = ['<html><body><h2>Счёт-фактура № 17</h2><p>на сумму 1 250,00 BYN</p></body></html>',
+                   '<html><body><h2>Акт выполненных работ № 9</h2></body></html>'];
+const signText = 'Счёт-фактура';
 
 function check(condition, what) {
   if (!condition) throw new Error('check failed: ' + what);
@@ -30,6 +33,8 @@ function check(condition, what) {
   const page = await browser.newPage({ viewport: { width: 1100, height: 760 } });
   page.setDefaultTimeout(30000);
   const line = page.locator('#message-line');
+  // The page's calls are over: each answer's follow-ups start before its own ends.
+  const settled = () => page.waitForFunction(() => !document.body.classList.contains('busy'));
   const shot = async (name) => {
     const file = path.join(args.shots, name + '.png');
     await page.screenshot({ path: file, fullPage: true });
@@ -61,14 +66,23 @@ function check(condition, what) {
   await shot('settings');
 
   // Getting the messages: the unknown organisation reads the agreement and
-  // registers; then the list fills.
+  // registers; then alpha sends it two documents and the list fills.
   await page.click('#get-messages');
   await page.locator('#dialog').waitFor();
   check((await page.textContent('#dialog-body')).includes('будет произведена регистрация'), 'the agreement is shown');
   await page.click('#dialog-buttons >> text=Да');
+  await line.filter({ hasText: 'Нет новых сообщений' }).waitFor();
+  for (const content of DOCUMENTS) {
+    const answer = await fetch(args.admin + '/messages', {
+      method: 'POST', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ from: 'alpha', to: 'beta', type: 52, content }),
+    });
+    check(answer.status === 201, 'alpha sends beta a document');
+  }
+  await page.click('#get-messages');
   const rows = page.locator('#documents tbody tr');
   await rows.nth(1).waitFor();
-  check(await rows.count() === 2, 'after registering, the list holds both documents');
+  check(await rows.count() === 2, 'the list holds both documents');
   check(/Получено новых сообщений - 2/.test(await line.textContent()), 'the answer\'s message is shown');
   await shot('main');
 
@@ -88,6 +102,7 @@ function check(condition, what) {
       await page.click('#doc-sign');
       await page.click('#dialog-buttons >> text=Да');
       await line.filter({ hasText: 'Сообщение отправлено' }).waitFor();
+      await settled();
       check(await page.locator('#doc-sign').isHidden(), `document ${number} signed: no sign button any more`);
       console.log('signed ' + number);
     } else {
@@ -97,11 +112,14 @@ function check(condition, what) {
       await page.selectOption('#reject-reason', '121');
       await page.click('#dialog-buttons >> text=Отказать');
       await line.filter({ hasText: 'Сообщение отправлено' }).waitFor();
+      await settled();
+      check(await page.locator('#doc-reject').isHidden(), `document ${number} refused: no refuse button any more`);
       console.log('refused ' + number + ' 121');
     }
     await page.click('#doc-back');
     await page.locator('#view-documents').waitFor();
   }
+  await settled();
   const statuses = await page.locator('#documents .badge').allTextContents();
   check(statuses.sort().join(',') === 'Отказано,Подписан', 'the list shows one signed and one refused');
   await shot('answered');

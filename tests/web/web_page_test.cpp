@@ -1,8 +1,8 @@
 // The web page in a real browser against the real client: a program folder
 // with the client, its updater and the page the build put beside it, the
-// web interface switched on, the simulator as its server with two
-// documents for an organisation it does not know yet. page_test.js drives
-// the page; here the client's opening of the page and what reached the
+// web interface switched on, the simulator as its server, which does not
+// know the client's organisation yet. page_test.js drives the page (and has
+// the simulator send two documents once the organisation registered); here the client's opening of the page and what reached the
 // server are checked.
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
@@ -76,10 +76,6 @@ TEST(WebPageTest, ThePageRegistersListsShowsSignsAndRefusesThroughTheClient) {
   sim_test::SimProcess sim({"--quiet"});
   ASSERT_TRUE(sim.started());
   ASSERT_EQ(sim.Post("/organisations", json{{"pki", "alpha"}}).status, 201);  // beta is not known yet
-  for (const char* content : {"<html><body>Счёт № 1</body></html>", "<html><body>Акт № 2</body></html>"}) {
-    ASSERT_EQ(sim.Post("/messages", json{{"from", "alpha"}, {"to", "beta"}, {"type", 52}, {"content", content}}).status,
-              201);
-  }
 
   std::string port = std::to_string(FreePort());
   shell_test::ClientProcess client;
@@ -93,8 +89,8 @@ TEST(WebPageTest, ThePageRegistersListsShowsSignsAndRefusesThroughTheClient) {
   ASSERT_TRUE(client.WaitForConsole(address)) << client.Console();
 
   std::string output;
-  int code = RunCommand(std::string("node ") + WEB_PAGE_SCRIPT + " --page '" + address + "' --shots " + WEB_PAGE_SHOTS +
-                     " --sign-text 'Счёт'",
+  int code = RunCommand(std::string("node ") + WEB_PAGE_SCRIPT + " --page '" + address + "' --admin http://127.0.0.1:" +
+                            std::to_string(sim.adminPort()) + " --shots " + WEB_PAGE_SHOTS,
                         &output);
   std::printf("%s", output.c_str());
   EXPECT_EQ(code, 0) << client.Console();
