@@ -71,31 +71,33 @@
       var name = 'tessarinAnswer' + Date.now().toString(36) + '_' + (++serial);
       var script = document.createElement('script');
       var answered = false;
+      var finished = false;
       var timer = null;
+      // Once, whichever comes first: the answer, an error, the load, the time.
       function finish() {
+        if (finished) return false;
+        finished = true;
         clearTimeout(timer);
         window[name] = function () {};  // an answer arriving late finds a function
         script.remove();
         busy(-1);
+        return true;
       }
       window[name] = function (answer) {
         answered = true;
-        finish();
-        resolve(answer || {});
+        if (finish()) resolve(answer || {});
       };
       script.onerror = function () {
-        finish();
-        reject(new ClientError(NOT_RUNNING));
+        if (finish()) reject(new ClientError(NOT_RUNNING));
       };
       // The script ran without calling back: the command gave no answer.
       script.onload = function () {
-        if (answered) return;
-        finish();
-        reject(new ClientError('Клиент не дал ответа на запрос «' + (request || 'причины отказа') + '».'));
+        if (!answered && finish()) {
+          reject(new ClientError('Клиент не дал ответа на запрос «' + (request || 'причины отказа') + '».'));
+        }
       };
       timer = setTimeout(function () {
-        finish();
-        reject(new ClientError(timeout > QUICK_MS ? 'Клиент Tessarin не ответил вовремя.' : NOT_RUNNING));
+        if (finish()) reject(new ClientError(timeout > QUICK_MS ? 'Клиент Tessarin не ответил вовремя.' : NOT_RUNNING));
       }, timeout || QUICK_MS);
       var items = ['request=' + request, 'phone=' + encodeURIComponent(state.phone)];
       Object.keys(parameters || {}).forEach(function (key) {
@@ -119,6 +121,7 @@
   // spans): they are rebuilt from an inert copy keeping only those tags and
   // the colour of a span, so nothing in a sender's name can run or load.
   var KEPT_TAGS = { BR: 1, B: 1, STRONG: 1, I: 1, EM: 1, SPAN: 1, P: 1, DIV: 1, U: 1 };
+  var DROPPED_TAGS = { SCRIPT: 1, STYLE: 1, TEMPLATE: 1, NOSCRIPT: 1 };
   function safeFragment(html) {
     var source = new DOMParser().parseFromString('<body>' + (html || '') + '</body>', 'text/html').body;
     var fragment = document.createDocumentFragment();
@@ -127,6 +130,7 @@
         if (node.nodeType === Node.TEXT_NODE) {
           to.appendChild(document.createTextNode(node.textContent));
         } else if (node.nodeType === Node.ELEMENT_NODE) {
+          if (DROPPED_TAGS[node.tagName]) return;
           if (!KEPT_TAGS[node.tagName]) { copy(node, to); return; }
           var element = document.createElement(node.tagName.toLowerCase());
           if (node.tagName === 'SPAN' && node.style.color) element.style.color = node.style.color;
@@ -381,9 +385,10 @@
     var caption = document.createElement('span');
     caption.textContent = setting.label;
     if (setting.kind === 'check') label.append(input, caption); else label.append(caption, input);
-    if (setting.hint) {
+    var hintText = setting.kind === 'password' && value === HIDDEN_PASSWORD ? 'Пароль сохранён; звёздочки его не меняют' : setting.hint;
+    if (hintText) {
       var hint = document.createElement('small');
-      hint.textContent = setting.hint;
+      hint.textContent = hintText;
       label.appendChild(hint);
     }
     return label;
