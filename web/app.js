@@ -21,9 +21,10 @@
   var KIND = { 1: 'Электронный документ', 2: 'Запрос сертификата' };
 
   // The bits of an "info" answer's "Buttons": which actions the document
-  // allows. The client clears sign and refuse once it is answered or cannot
-  // be verified, show and save for a certificate request; 0x02 and 0x10 it
-  // always leaves set, and the page has no use for them.
+  // allows. The client clears sign and refuse once the document is
+  // answered, sign and show when it cannot be read and verified, show and
+  // save for a certificate request; 0x02 and 0x10 it always leaves set, and
+  // the page has no use for them.
   var BUTTON_SIGN = 0x01, BUTTON_SHOW = 0x04, BUTTON_SAVE = 0x08, BUTTON_REJECT = 0x20;
 
   // The settings the page knows how to show, by group; any other one gets a
