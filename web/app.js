@@ -46,9 +46,11 @@
   var $ = function (id) { return document.getElementById(id); };
   var query = new URLSearchParams(window.location.search);
   var port = /^\d{1,5}$/.test(query.get('port') || '') ? query.get('port') : DEFAULT_PORT;
+  // Rows of the list asked for at a time (the client pages its list).
+  var pageRows = /^\d{1,4}$/.test(query.get('rows') || '') ? Math.min(Math.max(Number(query.get('rows')), 1), 1000) : 50;
   var base = 'http://127.0.0.1:' + port + '/';
 
-  var state = { settings: null, certificates: {}, reasons: {}, documents: [], current: null, busy: 0 };
+  var state = { settings: null, certificates: {}, reasons: {}, documents: [], offset: 0, current: null, busy: 0 };
 
   function storedPhone() {
     try { return window.localStorage.getItem(PHONE_KEY) || ''; } catch (e) { return ''; }
@@ -221,15 +223,30 @@
     });
     $('documents-empty').hidden = answer.documents.length > 0;
     $('documents').hidden = answer.documents.length === 0;
+    // A client that pages its list tells the whole list's length.
+    var paged = typeof answer.total === 'number' && answer.total > answer.documents.length;
+    $('pager').hidden = !paged;
+    if (paged) {
+      $('page-text').textContent = (state.offset + 1) + '–' + (state.offset + answer.documents.length) + ' из ' + answer.total;
+      $('page-newer').disabled = state.offset === 0;
+      $('page-older').disabled = state.offset + answer.documents.length >= answer.total;
+    }
     return true;
   }
 
-  function loadDocuments() {
+  // One page of the list, from row `offset` (the page shown when not given).
+  function loadDocuments(offset) {
     if (needPhone()) return Promise.resolve();
-    return call('getdocuments').then(function (answer) {
-      takeDocuments(answer);
+    if (typeof offset === 'number') state.offset = Math.max(offset, 0);
+    return call('getdocuments', { offset: state.offset, count: pageRows }).then(function (answer) {
+      var taken = takeDocuments(answer);
+      if (!taken) say(answer.message || 'Список документов не получен.', 'error');
       show('documents');
-    }, fail);
+      return taken;
+    }, function (error) {
+      fail(error);
+      return false;
+    });
   }
 
   function getMessages() {
@@ -241,9 +258,21 @@
       button.disabled = false;
     }).then(function (answer) {
       if (answer.AGREEMENT) return agree(answer.AGREEMENT);
-      if (!takeDocuments(answer)) say(answer.message || 'Нет ответа от клиента.', 'error');
-      show('documents');
+      return fetched(answer, 'Нет ответа от клиента.');
     }, fail);
+  }
+
+  // The answer of a fetch: its message, then the list's first page (the
+  // answer itself holds the whole list).
+  function fetched(answer, otherwise) {
+    if (!Array.isArray(answer.documents)) {
+      say(answer.message || otherwise, 'error');
+      return;
+    }
+    var message = answer.message;
+    return loadDocuments(0).then(function (taken) {
+      if (taken && message) say(message, message.indexOf('Получено') === 0 ? 'ok' : '');
+    });
   }
 
   // The organisation is not registered yet: the user reads the agreement;
@@ -257,8 +286,7 @@
       ['Да', 'primary', function () {
         say('Регистрация…');
         call('register', null, EXCHANGE_MS).then(function (answer) {
-          if (!takeDocuments(answer)) say(answer.message || 'Регистрация не выполнена.', 'error');
-          show('documents');
+          return fetched(answer, 'Регистрация не выполнена.');
         }, fail);
       }],
       ['Нет', '', function () { say('Регистрация отменена. Сообщения не получены.'); }]
@@ -302,7 +330,7 @@
   function afterReply(answer) {
     say(answer.message, answer.operation === 'Ok' ? 'ok' : 'error');
     var number = state.current;
-    return call('getdocuments').then(function (list) {
+    return call('getdocuments', { offset: state.offset, count: pageRows }).then(function (list) {
       delete list.message;  // the reply's own message stays
       takeDocuments(list);
       return openDocument(number, true);
@@ -475,13 +503,15 @@
     loadSettings().then(function () {
       say('');
       reasons().catch(function () {});
-      if (validPhone(state.phone)) return loadDocuments();
+      if (validPhone(state.phone)) return loadDocuments(0);
       show('settings');
       needPhone();
     }).catch(fail);
   }
 
-  $('nav-documents').addEventListener('click', loadDocuments);
+  $('nav-documents').addEventListener('click', function () { loadDocuments(); });
+  $('page-newer').addEventListener('click', function () { loadDocuments(state.offset - pageRows); });
+  $('page-older').addEventListener('click', function () { loadDocuments(state.offset + pageRows); });
   $('get-messages').addEventListener('click', getMessages);
   $('nav-settings').addEventListener('click', function () {
     show('settings');
@@ -492,7 +522,7 @@
   $('doc-sign').addEventListener('click', sign);
   $('doc-reject').addEventListener('click', reject);
   $('doc-save').addEventListener('click', save);
-  $('doc-back').addEventListener('click', loadDocuments);
+  $('doc-back').addEventListener('click', function () { loadDocuments(); });
   $('retry').addEventListener('click', start);
   document.addEventListener('keydown', function (event) {
     if (event.key === 'Escape' && !$('dialog').hidden) $('dialog-buttons').lastChild.click();

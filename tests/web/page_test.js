@@ -123,6 +123,16 @@ function check(condition, what) {
   const statuses = await page.locator('#documents .badge').allTextContents();
   check(statuses.sort().join(',') === 'Отказано,Подписан', 'the list shows one signed and one refused');
   await shot('answered');
+
+  // A list longer than a page is paged: with one row a page, the second
+  // page holds the other document.
+  await page.goto(args.page + '&rows=1');
+  await page.locator('#pager').waitFor();
+  check(await page.textContent('#page-text') === '1–1 из 2', 'the first page of one row');
+  const first = await rows.first().getAttribute('data-number');
+  await page.click('#page-older');
+  await page.locator('#page-text', { hasText: '2–2 из 2' }).waitFor();
+  check(await rows.first().getAttribute('data-number') !== first, 'the second page holds the other document');
   await browser.close();
   console.log('page test passed');
 })().catch((error) => {
