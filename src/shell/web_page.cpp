@@ -2,31 +2,19 @@
 // start-up.
 #include "shell/web_page.h"
 
-#include <cstdlib>
-
 #include "core/folders.h"
 #include "core/format.h"
 #include "core/log.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "web/listener.h"
 
 namespace shell {
 
-namespace {
-
-// The listener's port: TESSARIN_WEB_PORT when the tests give it one.
-int ListenerPort() {
-  const char* given = std::getenv("TESSARIN_WEB_PORT");
-  int port = given != nullptr ? std::atoi(given) : 0;
-  return port > 0 && port < 65536 ? port : kWebPagePort;
-}
-
-}  // namespace
-
 std::string WebPageAddress(const std::string& programFolder, int port) {
   std::string path = programFolder + "web" + platform::kPathSeparator + "index.html";
-  if (port == kWebPagePort) return path;
+  if (port == web::kWebPort) return path;
   // A file address: separators as "/", a drive letter behind a third "/",
   // every byte that is not plainly safe in an address as %XX.
   std::string address = "file://";
@@ -46,7 +34,7 @@ bool OpenWebPage() {
     core::LogError("OpenWebPage: no web" + std::string(1, platform::kPathSeparator) + "index.html beside the program", 0);
     return false;
   }
-  std::string address = WebPageAddress(folder, ListenerPort());
+  std::string address = WebPageAddress(folder, web::WebListenerPort());
   core::LogInfo("OpenWebPage " + address);
   if (platform::ShellOpen(address)) return true;
   core::LogError("OpenWebPage: the page could not be opened", 0);

@@ -7,11 +7,9 @@
 
 namespace shell {
 
-// The port the page calls when its address names none.
-constexpr int kWebPagePort = 39477;
-
-// What the system's viewer is given: the page's path as it is for the usual
-// port, else a file address with "?port=" (the page reads its port there).
+// What the system's viewer is given: the page's path as it is for the
+// product's port (web::kWebPort), else a file address with "?port=" (the
+// page reads its port there).
 std::string WebPageAddress(const std::string& programFolder, int port);
 
 // Opens the page with the system's viewer; false (and an error line) when
