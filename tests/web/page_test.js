@@ -24,13 +24,14 @@ function check(condition, what) {
   console.log('ok - ' + what);
 }
 
+let page = null;
 (async () => {
   fs.mkdirSync(args.shots, { recursive: true });
   const browser = await chromium.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
     args: process.getuid && process.getuid() === 0 ? ['--no-sandbox'] : [],
   });
-  const page = await browser.newPage({ viewport: { width: 1100, height: 760 } });
+  page = await browser.newPage({ viewport: { width: 1100, height: 760 } });
   page.setDefaultTimeout(30000);
   const line = page.locator('#message-line');
   // The page's calls are over: each answer's follow-ups start before its own ends.
@@ -135,7 +136,12 @@ function check(condition, what) {
   check(await rows.first().getAttribute('data-number') !== first, 'the second page holds the other document');
   await browser.close();
   console.log('page test passed');
-})().catch((error) => {
+})().catch(async (error) => {
   console.error(error.stack || String(error));
+  if (page) {
+    const file = path.resolve(args.shots, 'failure.png');
+    await page.screenshot({ path: file, fullPage: true }).then(() => console.error('screenshot ' + file), () => {});
+    console.error('message line: ' + (await page.textContent('#message-line').catch(() => '')));
+  }
   process.exit(1);
 });
