@@ -150,6 +150,7 @@ std::optional<int> CreateMainWindow() {
   if (lock == platform::InstanceLock::Failed) {
     core::LogError("CreateMutex", platform::LastSystemError());
   }
+  if (lock == platform::InstanceLock::Acquired) web::WatchInstanceLock();
   WriteStateFile(static_cast<uint32_t>(platform::CurrentProcessId()), folder);
 
   CreateControls();

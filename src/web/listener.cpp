@@ -44,6 +44,7 @@ platform::ThreadHandle listenerThread;
 std::atomic<bool> stopAsked{false};
 std::atomic<int> exitCode{-1};
 std::atomic<uint16_t> boundPort{0};
+std::atomic<bool> watchLock{false};  // the main instance holds its lock
 
 // The first free slot at or after `from`, wrapping round; with every slot
 // lent it waits until one is given back. -1 when a stop is asked.
@@ -98,7 +99,7 @@ void RunListener(platform::Socket listener, WebHandler handler, const std::strin
     if (!platform::SocketValid(connection)) break;
     // The listener outlives no client: once the main instance has gone, the
     // connection that finds it gone ends the listener unanswered.
-    if (!platform::InstanceLockHeld(programFolder)) {
+    if (watchLock && !platform::InstanceLockHeld(programFolder)) {
       platform::NetClose(&connection);
       break;
     }
@@ -171,6 +172,7 @@ bool StartWebListener(WebHandler handler, uint16_t port) {
   if (port != kWebPort) core::LogValue("Web Server port", boundPort);
   exitCode = -1;
   stopAsked = false;
+  watchLock = false;
   std::string programFolder = core::ProgramFolder();
   listenerThread = platform::ThreadStart([listener, handler, programFolder] {
     RunListener(listener, handler, programFolder);
@@ -183,6 +185,8 @@ bool StartWebListener(WebHandler handler, uint16_t port) {
   }
   return true;
 }
+
+void WatchInstanceLock() { watchLock = true; }
 
 uint16_t WebListenerPort() { return boundPort; }
 

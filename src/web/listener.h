@@ -1,9 +1,9 @@
 // The local web interface's listener: a thread that accepts the page's
 // connections on the loopback address and lends each to a worker thread of
 // its own (worker.h), at most 200 at a time. Started by the shell's
-// EnableWebInterface when the web interface is on; it ends with the first
-// connection accepted after the main instance's lock has gone, or when
-// StopWebListener asks. Transport described in docs/web-listener.md.
+// EnableWebInterface when the web interface is on; once the main instance
+// holds its lock (WatchInstanceLock), it ends with the first connection
+// accepted after that lock has gone, or when StopWebListener asks. Transport described in docs/web-listener.md.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +30,13 @@ uint16_t WebPort();
 // socket cannot be bound or listened on or the thread cannot start (all
 // logged); true at once while a listener already runs.
 bool StartWebListener(WebHandler handler, uint16_t port);
+
+// From now on the listener ends with the first connection accepted after
+// the lock of the program folder has gone. The client starts the listener
+// before it takes that lock; a connection in between is served, where
+// checking the lock before it was taken would end the listener for the
+// whole run. Called once the lock is held; StartWebListener forgets it.
+void WatchInstanceLock();
 
 // The port the running listener is bound to; 0 when none runs.
 uint16_t WebListenerPort();

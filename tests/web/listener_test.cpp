@@ -208,8 +208,16 @@ TEST_F(WebListenerTest, EndsWithTheFirstConnectionAfterTheClientsLockHasGone) {
   EXPECT_EQ(web::WebListenerExitCode(), web::kWebListenerExitCode);
   EXPECT_FALSE(platform::SocketValid(Connect())) << "stopped";
 
-  // Another process holds the lock of another folder until told to end.
+  // Before the client has taken its lock, a connection is served.
   test_support::TempFolder client;
+  core::SetProgramFolder(client.path);
+  ASSERT_TRUE(web::StartWebListener(&CountingHandler, 0));
+  to.port = web::WebListenerPort();
+  const std::string early = Get("request=info");
+  EXPECT_EQ(Exchange(early), Answer(early.size())) << "the lock is not yet taken";
+  EXPECT_TRUE(web::StopWebListener());
+
+  // Another process holds the lock of another folder until told to end.
   int pipeEnds[2];
   ASSERT_EQ(pipe(pipeEnds), 0);
   pid_t holder = fork();
@@ -222,8 +230,8 @@ TEST_F(WebListenerTest, EndsWithTheFirstConnectionAfterTheClientsLockHasGone) {
   }
   close(pipeEnds[0]);
   for (int i = 0; i < 1000 && !platform::InstanceLockHeld(client.path); ++i) platform::SleepMs(10);
-  core::SetProgramFolder(client.path);
   ASSERT_TRUE(web::StartWebListener(&CountingHandler, 0));
+  web::WatchInstanceLock();
   to.port = web::WebListenerPort();
   EXPECT_EQ(web::WebListenerExitCode(), -1);
   std::string request = Get("request=info");
