@@ -84,6 +84,13 @@ void ServeConnection(platform::Socket socket, WebHandler handler) {
     WebLimits limits = GetWebLimits();
     std::string request;
     RequestEnd end = ReadRequest(socket, limits, &request);
+    // A page that closed in the middle of its request line may have cut a
+    // parameter short ("number=12" of "number=1234"): nothing of it is
+    // carried out. An empty request is answered, and carries out nothing.
+    if (end == RequestEnd::Closed && !request.empty() && request.find('\n') == std::string::npos) {
+      core::LogInfo("Web request cut short, not answered");
+      end = RequestEnd::Failed;
+    }
     if (end == RequestEnd::Whole || end == RequestEnd::Closed) {
       std::string response = handler(request);
       for (size_t sent = 0; sent < response.size(); sent += kWebPiece) {

@@ -33,7 +33,7 @@ WebLimits GetWebLimits();
 // How the reading of a request ended.
 enum class RequestEnd {
   Whole,     // the headers' blank line and the body that Content-length declares
-  Closed,    // the page closed its side first; what came is the request
+  Closed,    // the page closed its side first; what came is the request (unless its first line is cut)
   Failed,    // a receive failed or the page kept silent too long
   TooLarge,  // more than maxRequestBytes
 };

@@ -98,6 +98,7 @@ TEST_F(WebListenerTest, AnswersByteForByteAnEmptyRequestAndALongAnswer) {
   std::string dir = WEB_TEST_DATA;
   EXPECT_EQ(Exchange(test_support::ReadText(dir + "info_request.http")), test_support::ReadText(dir + "info_response.http"));
   EXPECT_EQ(Exchange("", true), Answer(0));
+  EXPECT_EQ(Exchange("GET /?request=sign&number=12", true), "") << "a request line cut short is not carried out";
   EXPECT_EQ(Exchange(Get("request=big"), true), CountingHandler("request=big"));
 }
 
