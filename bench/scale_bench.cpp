@@ -178,6 +178,7 @@ void OpenLoaded(ScaleFolder& folder) {
   if (!storage::OpenDatabase(folder.path + "TS.db", storage::kSchemaScript)) throw std::runtime_error("no database");
   storage::LoadSettings();
   exchange::LoadMessagesFromBase();
+  web::SetAccessKey("");
 }
 
 void NewestPage(benchmark::State& state) {

@@ -49,6 +49,9 @@
   // Rows of the list asked for at a time (the client pages its list).
   var pageRows = /^\d{1,4}$/.test(query.get('rows') || '') ? Math.min(Math.max(Number(query.get('rows')), 1), 1000) : 50;
   var base = 'http://127.0.0.1:' + port + '/';
+  // The key the client gave this page when it opened it (when its settings
+  // ask for one): sent with every call.
+  var token = /^[0-9A-Fa-f]{32}$/.test(query.get('token') || '') ? query.get('token') : '';
 
   var state = { settings: null, certificates: {}, reasons: {}, documents: [], offset: 0, current: null, busy: 0 };
 
@@ -109,6 +112,7 @@
       Object.keys(parameters || {}).forEach(function (key) {
         items.push(key + '=' + encodeURIComponent(parameters[key]));
       });
+      if (token) items.push('token=' + token);
       items.push('callback=' + name, 't=' + Date.now());
       script.src = base + '?' + items.join('&');
       busy(1);

@@ -162,6 +162,10 @@ std::optional<int> CreateMainWindow() {
   exchange::SetRegistrationDialog([] { RunAgreementDialog(); });
   // The web page's settings change restarts the work on this thread.
   web::SetSettingsChangedHook([] { StartWork(); });
+  // From here the page's requests are carried out, with its key when the
+  // settings ask for one.
+  const std::string webKey = MakeWebAccessKey();
+  web::SetAccessKey(webKey);
   // The exchange-folder mode's pass, over the folder the settings name at
   // each tick.
   SetFolderPass([] {
@@ -175,7 +179,7 @@ std::optional<int> CreateMainWindow() {
   platform::ui::ShowMainWindow(!certificateUsable && !WebInterfaceOn() ? platform::ui::Show::Normal
                                                                         : platform::ui::Show::Hide);
   // With the web interface on, its page is the user's window onto the client.
-  if (WebInterfaceOn()) OpenWebPage();
+  if (WebInterfaceOn()) OpenWebPage(webKey);
   return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 // The local web page's JSONP commands (see web_request.h).
 #include "web/web_request.h"
 
+#include <mutex>
 #include <optional>
 
 #include "core/log.h"
@@ -15,6 +16,21 @@
 namespace web {
 
 namespace {
+
+std::mutex keyLock;
+std::optional<std::string> accessKey;  // none until the start-up has decided
+
+// Why a request is not carried out; none when it may be.
+std::optional<std::wstring> Refusal(const std::string& request) {
+  std::optional<std::string> key;
+  {
+    std::lock_guard<std::mutex> hold(keyLock);
+    key = accessKey;
+  }
+  if (!key) return std::wstring(L"Клиент запускается, повторите запрос.");
+  if (key->empty() || ReadParameter(request, "token") == *key) return std::nullopt;
+  return std::wstring(L"Нет доступа: страница не передала ключ доступа клиента.");
+}
 
 // Keeps the phone the page gives in "IDC_PHONE".
 void RememberPhone(const std::string& phone) {
@@ -46,6 +62,9 @@ std::string RunCommand(const std::string& command, bool phone, const std::string
 std::string HandleWebRequest(const std::string& request) {
   std::string body;
   try {
+    if (std::optional<std::wstring> refusal = Refusal(request)) {
+      return FrameWebResponse(CallbackName(request) + MessageJson(*refusal));
+    }
     const std::string command = ReadParameter(request, "request").value_or(std::string());
     const std::optional<std::string> phone = CountingPhone(request);
     if (phone) RememberPhone(*phone);
@@ -55,6 +74,11 @@ std::string HandleWebRequest(const std::string& request) {
     core::LogException("HandleWebRequest");
   }
   return FrameWebResponse(body);
+}
+
+void SetAccessKey(const std::string& key) {
+  std::lock_guard<std::mutex> hold(keyLock);
+  accessKey = key;
 }
 
 }  // namespace web

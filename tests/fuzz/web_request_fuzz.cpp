@@ -43,6 +43,7 @@ void CheckAnswer(const std::string& request) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool logRoot = (core::SetLogRoot("TessarinWebFuzz"), true);
   (void)logRoot;
+  web::SetAccessKey("");
   storage::CloseDatabase();
   storage::ClearSettings();
   if (!storage::OpenDatabase(":memory:", storage::kSchemaScript)) __builtin_trap();

@@ -44,6 +44,23 @@ TEST_F(WebApiTest, CannedRequestsGetTheirWholeAnswers) {
   EXPECT_EQ(cases, 20);
 }
 
+// Until the start-up has read the settings nothing is carried out; with the
+// opt-in key only the page that knows it is.
+TEST_F(WebApiTest, RequestsWaitForTheStartAndWithAKeyNeedIt) {
+  storage::SetSettingText("IDC_PHONE", L"375290000000");
+  const std::string query = std::string("request=settings&phone=") + kPhone + "&callback=cb";
+  web::SetAccessKey("");
+  const std::string answered = Body(query);
+  ASSERT_EQ(answered.rfind("cb({\"settings\" :{", 0), 0u) << answered;
+  storage::SetSettingText("IDC_PHONE", L"375290000000");
+  web::SetAccessKey("0123456789ABCDEF0123456789ABCDEF");
+  const std::string refused = "cb({\"message\" :\"Нет доступа: страница не передала ключ доступа клиента.\"})";
+  EXPECT_EQ(Body(query), refused);
+  EXPECT_EQ(Body(query + "&token=0123456789ABCDEF0123456789ABCDEE"), refused);
+  EXPECT_EQ(storage::GetSettingText("IDC_PHONE"), L"375290000000") << "a refused request changes nothing";
+  EXPECT_EQ(Body(query + "&token=0123456789ABCDEF0123456789ABCDEF"), answered);
+}
+
 TEST_F(WebApiTest, PhoneThatCountsIsStoredAndSaved) {
   storage::SetSettingText("IDC_PHONE", L"375290000000");
   Body("request=info&number=1&phone=37529123456&callback=cb");        // 11 digits

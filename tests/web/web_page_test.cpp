@@ -54,6 +54,7 @@ TEST(WebPageTest, TheAddressNamesThePortOnlyWhenItIsNotTheUsualOne) {
   EXPECT_EQ(shell::WebPageAddress("/opt/tessarin/", 39477), "/opt/tessarin/web/index.html");
   EXPECT_EQ(shell::WebPageAddress("/opt/Мой клиент/", 40001),
             "file:///opt/%D0%9C%D0%BE%D0%B9%20%D0%BA%D0%BB%D0%B8%D0%B5%D0%BD%D1%82/web/index.html?port=40001");
+  EXPECT_EQ(shell::WebPageAddress("/opt/tessarin/", 39477, "00FF"), "file:///opt/tessarin/web/index.html?port=39477&token=00FF");
 }
 
 TEST(WebPageTest, ThePageRegistersListsShowsSignsAndRefusesThroughTheClient) {

@@ -31,6 +31,7 @@ class WebTest : public exchange_test::ExchangeTest {
     setenv("TZ", "UTC", 1);
     tzset();
     ExchangeTest::SetUp();
+    web::SetAccessKey("");
   }
 
   // The body of the answer to the query; the framing is checked on the way.

@@ -21,7 +21,7 @@ namespace tsr_tool {
 namespace {
 
 // The keys the client knows; the integer ones are stored as integers.
-const char* const kIntegerKeys[] = {"IDC_SECURE", "IDC_SERVICE", "IDC_PROXY_USE", "IDC_RUN"};
+const char* const kIntegerKeys[] = {"IDC_SECURE", "IDC_SERVICE", "IDC_PROXY_USE", "IDC_RUN", "IDC_WEBKEY"};
 const char* const kTextKeys[] = {
     "IDC_CERT",      "IDC_PASS",       "IDC_BRANCH",  "IDC_PATH",    "IDC_PHONE",
     "IDC_FACE",      "IDC_BASE",       "IDC_POST",    "IDC_NAME",    "IDC_EMAIL",
