@@ -1,4 +1,7 @@
-// The headless user interface of the Linux client.
+// The headless user interface: the Linux client's, and the Windows
+// client's until it has real windows. Free of system headers, so that both
+// builds share it; the signal (or console) handling that ends the loop is
+// in posix/ui.cpp and win32/ui.cpp.
 //
 // The main window, its status list and status bar, the tray icon and the
 // timers live in memory under one mutex. What a Windows user would see is
@@ -7,9 +10,6 @@
 // The message loop runs posted tasks and due timers on the thread that
 // calls RunMessageLoop.
 #include "platform/ui.h"
-
-#include <pthread.h>
-#include <signal.h>
 
 #include <atomic>
 #include <chrono>
@@ -389,28 +389,6 @@ int TimerPeriod(int id) {
   std::lock_guard<std::mutex> lock(b.mutex);
   auto it = b.timers.find(id);
   return it == b.timers.end() ? 0 : it->second.periodMs;
-}
-
-void InstallSignalHandlers() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  // Threads started from now on inherit the mask; this one takes the
-  // signals one by one and turns them into work for the loop.
-  std::thread([signals]() {
-    for (;;) {
-      int signal = 0;
-      if (sigwait(&signals, &signal) != 0) continue;
-      if (signal == SIGUSR1) {
-        ReceiveHandOver();
-      } else {
-        PostQuit(0);
-      }
-    }
-  }).detach();
 }
 
 int RunMessageLoop() {
