@@ -5,7 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <cerrno>
 #include <filesystem>
@@ -16,12 +18,22 @@
 #include "core/format.h"
 #include "platform/clock.h"
 #include "platform/fault_injection.h"
+#include "platform/paths.h"
 #include "test_support.h"
 
 namespace {
 
 using test_support::ReadText;
 using test_support::ScopedLogFolder;
+
+// Folders within each other as the log writer names them, each ending with
+// the separator.
+template <typename... Names>
+std::string In(const Names&... names) {
+  std::string path;
+  ((path += std::string(names) + platform::kPathSeparator), ...);
+  return path;
+}
 
 std::string Today() {
   platform::CalendarTime now = platform::LocalNow();
@@ -38,7 +50,7 @@ class LogTest : public ::testing::Test {
     platform::ClearFaults();
     platform::SetClockShiftForTest(0);
   }
-  std::string RunFile(const char* kind) { return logs.folder.path + "Tessarin/" + kind + "/" + Today() + "/101112_013.txt"; }
+  std::string RunFile(const char* kind) { return logs.folder.path + In("Tessarin", kind, Today()) + "101112_013.txt"; }
   ScopedLogFolder logs;
 };
 
@@ -81,7 +93,9 @@ TEST_F(LogTest, ExceptionsGoToTheRunsFileAndToAFileNamedByTheirMoment) {
   core::LogException("SendMessageToServer");
   EXPECT_THAT(ReadText(RunFile("Normal")), ::testing::HasSubstr(" Exception - SendMessageToServer \r\n"));
   std::string except = core::LastLogFile();
-  EXPECT_THAT(except, ::testing::MatchesRegex(".*/Tessarin/Except/[0-9]{8}/[0-9]{6}_[0-9]{3}\\.txt"));
+  // std::regex: the matchers of the Windows build know no character classes.
+  EXPECT_TRUE(std::regex_match(except, std::regex(R"(.*[/\\]Tessarin[/\\]Except[/\\][0-9]{8}[/\\][0-9]{6}_[0-9]{3}\.txt)")))
+      << except;
   EXPECT_THAT(ReadText(except), ::testing::HasSubstr(" Exception - SendMessageToServer \r\n"));
 }
 
@@ -90,12 +104,15 @@ TEST_F(LogTest, ANewDayContinuesInTheNewDaysFolderUnderTheSameStem) {
   platform::SetClockShiftForTest(24 * 3600);
   core::LogInfo("after");
   std::string tomorrow = Today();
-  EXPECT_EQ(core::LastLogFile(), logs.folder.path + "Tessarin/Normal/" + tomorrow + "/101112_013.txt");
+  EXPECT_EQ(core::LastLogFile(), logs.folder.path + In("Tessarin", "Normal", tomorrow) + "101112_013.txt");
   EXPECT_THAT(ReadText(core::LastLogFile()), ::testing::HasSubstr(" after \r\n"));
   EXPECT_THAT(ReadText(core::LastLogFile()), ::testing::Not(::testing::HasSubstr("before")));
 }
 
 TEST_F(LogTest, FoldersRemovedWhileTheClientRunsAreMadeAgainWithinASecond) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the Windows runtime's remove_all never returns under Wine while the log file in the tree is open";
+#endif
   core::LogInfo("first");
   std::filesystem::remove_all(logs.folder.path + "Tessarin");
   platform::SetClockShiftForTest(2);
@@ -136,6 +153,8 @@ TEST_F(LogTest, LinesOfSeveralThreadsStayWhole) {
   EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), 800u);
 }
 
+#ifndef _WIN32
+// Modes and links of a shared /tmp, a Linux rule.
 TEST_F(LogTest, TheLogIsReadableByTheUserAloneAndALinkInItsPlaceIsNotFollowed) {
   core::LogError("Access", 5);
   core::LogException("TimerService");
@@ -153,5 +172,6 @@ TEST_F(LogTest, TheLogIsReadableByTheUserAloneAndALinkInItsPlaceIsNotFollowed) {
   core::LogWrite("secret", core::kLogExcept, "101112_013");
   EXPECT_EQ(ReadText(planted), "");
 }
+#endif
 
 }  // namespace

@@ -34,7 +34,14 @@ TEST(FolderWatchTest, EveryChangeToAFileIsSeenOnceAndQuietMeansUnchanged) {
       {"created", [&] { WriteText(dir.path + "b.crl", "list"); }},
       {"renamed", [&] { std::filesystem::rename(dir.path + "b.crl", dir.path + "c.crl"); }},
       {"permissions", [&] { std::filesystem::permissions(dir.path + "c.crl", std::filesystem::perms::owner_read); }},
-      {"deleted", [&] { std::filesystem::remove(dir.path + "c.crl"); }},
+      {"deleted", [&] {
+#ifdef _WIN32
+         // Windows deletes no read-only file.
+         std::filesystem::permissions(dir.path + "c.crl", std::filesystem::perms::owner_write,
+                                      std::filesystem::perm_options::add);
+#endif
+         std::filesystem::remove(dir.path + "c.crl");
+       }},
   };
   for (const Step& step : steps) {
     step.change();

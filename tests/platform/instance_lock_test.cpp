@@ -2,8 +2,10 @@
 #include "platform/instance_lock.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include "test_support.h"
 
@@ -11,7 +13,23 @@ namespace {
 
 TEST(InstanceLock, IsNamedAfterTheProgramFolder) {
   EXPECT_EQ(platform::InstanceLockName("/opt/tessarin/"), "_opt_tessarin_");
+  EXPECT_EQ(platform::InstanceLockName("C:\\Program Files\\Tessarin\\"), "C:_Program Files_Tessarin_");
 }
+
+#ifdef _WIN32
+// A named mutex: a second holder, in this process or another, finds it
+// there.
+TEST(InstanceLock, ASecondHolderFindsItHeldAndAnotherFolderIsFree) {
+  test_support::TempFolder first;
+  test_support::TempFolder second;
+  EXPECT_FALSE(platform::InstanceLockHeld(first.path));
+  ASSERT_EQ(platform::AcquireInstanceLock(first.path), platform::InstanceLock::Acquired);
+  EXPECT_TRUE(platform::InstanceLockHeld(first.path));
+  EXPECT_EQ(platform::AcquireInstanceLock(first.path), platform::InstanceLock::HeldByAnother);
+  EXPECT_FALSE(platform::InstanceLockHeld(second.path));
+  EXPECT_EQ(platform::AcquireInstanceLock(second.path), platform::InstanceLock::Acquired);
+}
+#else
 
 TEST(InstanceLock, ASecondProcessFindsItHeldAndAnotherFolderIsFree) {
   test_support::ScopedLogFolder temp;  // the lock files live in the temporary folder
@@ -33,5 +51,6 @@ TEST(InstanceLock, ASecondProcessFindsItHeldAndAnotherFolderIsFree) {
   // The child's lock on the second folder went with the child.
   EXPECT_FALSE(platform::InstanceLockHeld(second.path));
 }
+#endif
 
 }  // namespace

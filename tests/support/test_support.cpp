@@ -7,9 +7,12 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <vector>
 #include <algorithm>
 #include <cstdio>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -21,7 +24,7 @@ TempFolder::TempFolder() {
   for (int attempt = 0; attempt < 100; ++attempt) {
     fs::path candidate = base / ("tsr-test-" + std::to_string(random()));
     if (fs::create_directory(candidate)) {
-      path = candidate.string() + "/";
+      path = candidate.string() + static_cast<char>(fs::path::preferred_separator);
       return;
     }
   }
@@ -31,12 +34,17 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
   std::error_code ignored;
   // Tests make folders read-only; give write access back before removing.
+  std::vector<fs::path> inside;
   for (auto it = fs::recursive_directory_iterator(path, ignored);
        it != fs::recursive_directory_iterator(); it.increment(ignored)) {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    inside.push_back(it->path());
   }
   fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(path, ignored);
+  // Deepest first, one by one: remove_all of the Windows runtime never
+  // returns while a file in the tree is still open (the log's, say).
+  for (auto it = inside.rbegin(); it != inside.rend(); ++it) fs::remove(*it, ignored);
+  fs::remove(path, ignored);
 }
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
@@ -77,15 +85,24 @@ std::string BuiltProgram(const std::string& relativePath) {
 }
 
 ToolRun RunTool(const std::string& arguments) {
-  std::string command = BuiltProgram("tools/tsr-tool/tsr-tool") + " " + arguments + " 2>/dev/null";
   ToolRun run{-1, ""};
+#ifdef _WIN32
+  std::string command = BuiltProgram("tools/tsr-tool/tsr-tool.exe") + " " + arguments + " 2>NUL";
+  std::FILE* pipe = _popen(command.c_str(), "rb");
+#else
+  std::string command = BuiltProgram("tools/tsr-tool/tsr-tool") + " " + arguments + " 2>/dev/null";
   std::FILE* pipe = popen(command.c_str(), "r");
+#endif
   if (pipe == nullptr) return run;
   char buffer[512];
   size_t got = 0;
   while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) run.output.append(buffer, got);
+#ifdef _WIN32
+  run.exitCode = _pclose(pipe);
+#else
   int status = pclose(pipe);
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
   return run;
 }
 
@@ -95,18 +112,34 @@ int OpenDescriptorCount() {
   return count - 1;
 }
 
+namespace {
+
+// The variable the system's temporary folder is read from: GetTempPath
+// reads TMP on Windows.
+#ifdef _WIN32
+const char kTempVariable[] = "TMP";
+void SetVariable(const char* name, const char* value) { _putenv_s(name, value); }
+void UnsetVariable(const char* name) { _putenv_s(name, ""); }
+#else
+const char kTempVariable[] = "TMPDIR";
+void SetVariable(const char* name, const char* value) { setenv(name, value, 1); }
+void UnsetVariable(const char* name) { unsetenv(name); }
+#endif
+
+}  // namespace
+
 ScopedLogFolder::ScopedLogFolder() {
-  const char* old = std::getenv("TMPDIR");
+  const char* old = std::getenv(kTempVariable);
   hadSaved = old != nullptr;
   if (hadSaved) saved = old;
-  setenv("TMPDIR", folder.path.c_str(), 1);
+  SetVariable(kTempVariable, folder.path.c_str());
 }
 
 ScopedLogFolder::~ScopedLogFolder() {
   if (hadSaved) {
-    setenv("TMPDIR", saved.c_str(), 1);
+    SetVariable(kTempVariable, saved.c_str());
   } else {
-    unsetenv("TMPDIR");
+    UnsetVariable(kTempVariable);
   }
 }
 

@@ -9,7 +9,7 @@
 namespace test_support {
 
 // A new empty folder under the system's temporary folder, removed with
-// everything in it when the object goes. path ends with '/'.
+// everything in it when the object goes. path ends with the system's separator.
 struct TempFolder {
   TempFolder();
   ~TempFolder();
@@ -42,14 +42,14 @@ ToolRun RunTool(const std::string& arguments);
 // less the one that lists them).
 int OpenDescriptorCount();
 
-// Points the log (TMPDIR) at a fresh folder for the life of the object and
+// Points the log (TMPDIR, TMP on Windows) at a fresh folder for the life of the object and
 // puts the old value back afterwards.
 struct ScopedLogFolder {
   ScopedLogFolder();
   ~ScopedLogFolder();
   TempFolder folder;   // the new temporary folder
-  std::string saved;   // TMPDIR before
-  bool hadSaved;       // whether TMPDIR was set before
+  std::string saved;   // the variable before
+  bool hadSaved;       // whether it was set before
 };
 
 }  // namespace test_support
