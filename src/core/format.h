@@ -5,9 +5,11 @@
 #include <cstdarg>
 #include <string>
 
+#include "core/portable.h"
+
 namespace core {
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) TSR_PRINTF_FORMAT(1, 2);
 std::string FormatList(const char* format, va_list arguments);
 
 }  // namespace core

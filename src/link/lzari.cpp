@@ -22,6 +22,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/portable.h"
+
 namespace serverlink {
 namespace {
 
@@ -193,7 +195,7 @@ struct Encoder {
 inline uint64_t LoadBigEndian(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
-  return __builtin_bswap64(v);
+  return core::ByteSwap64(v);
 }
 
 // Puts the string at ring position r into its tree and finds the longest

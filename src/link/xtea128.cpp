@@ -12,6 +12,8 @@
 #include <bit>
 #include <cstring>
 
+#include "core/portable.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define TSR_XTEA_X86 1
@@ -133,7 +135,7 @@ size_t PortableBlocks(const uint8_t* in, size_t blocks, uint8_t* out, const Sche
 // inside each lane turns four registers of whole blocks into registers of
 // P, Q, R and S words; applied again it turns them back.
 
-__attribute__((target("avx2"))) inline void Transpose(__m256i& a, __m256i& b, __m256i& c,
+TSR_TARGET("avx2") inline void Transpose(__m256i& a, __m256i& b, __m256i& c,
                                                       __m256i& d) {
   __m256i t0 = _mm256_unpacklo_epi32(a, b);
   __m256i t1 = _mm256_unpacklo_epi32(c, d);
@@ -145,12 +147,12 @@ __attribute__((target("avx2"))) inline void Transpose(__m256i& a, __m256i& b, __
   d = _mm256_unpackhi_epi64(t2, t3);
 }
 
-__attribute__((target("avx2"))) inline __m256i Rotl(__m256i value, __m256i count) {
+TSR_TARGET("avx2") inline __m256i Rotl(__m256i value, __m256i count) {
   return _mm256_or_si256(_mm256_sllv_epi32(value, count),
                          _mm256_srlv_epi32(value, _mm256_sub_epi32(_mm256_set1_epi32(32), count)));
 }
 
-__attribute__((target("avx2"))) inline __m256i Mix(uint32_t a, uint32_t b, __m256i x) {
+TSR_TARGET("avx2") inline __m256i Mix(uint32_t a, uint32_t b, __m256i x) {
   __m256i left = _mm256_add_epi32(
       Rotl(_mm256_set1_epi32(static_cast<int>(a)), _mm256_and_si256(x, _mm256_set1_epi32(31))),
       _mm256_slli_epi32(x, 4));
@@ -160,7 +162,7 @@ __attribute__((target("avx2"))) inline __m256i Mix(uint32_t a, uint32_t b, __m25
   return _mm256_xor_si256(left, right);
 }
 
-__attribute__((target("avx2"))) size_t Avx2Blocks(const uint8_t* in, size_t blocks, uint8_t* out,
+TSR_TARGET("avx2") size_t Avx2Blocks(const uint8_t* in, size_t blocks, uint8_t* out,
                                                   const Schedule& s, XteaDirection direction) {
   const __m256i k0 = _mm256_set1_epi32(static_cast<int>(s.k[0]));
   const __m256i k1 = _mm256_set1_epi32(static_cast<int>(s.k[1]));
@@ -241,7 +243,7 @@ __attribute__((target("avx2"))) size_t Avx2Blocks(const uint8_t* in, size_t bloc
 // AVX-512 engine: sixteen blocks, four per 128-bit lane, with the native
 // variable rotation.
 
-__attribute__((target("avx512f"))) inline void Transpose(__m512i& a, __m512i& b, __m512i& c,
+TSR_TARGET("avx512f") inline void Transpose(__m512i& a, __m512i& b, __m512i& c,
                                                          __m512i& d) {
   __m512i t0 = _mm512_unpacklo_epi32(a, b);
   __m512i t1 = _mm512_unpacklo_epi32(c, d);
@@ -253,7 +255,7 @@ __attribute__((target("avx512f"))) inline void Transpose(__m512i& a, __m512i& b,
   d = _mm512_unpackhi_epi64(t2, t3);
 }
 
-__attribute__((target("avx512f"))) inline __m512i Mix(uint32_t a, uint32_t b, __m512i x) {
+TSR_TARGET("avx512f") inline __m512i Mix(uint32_t a, uint32_t b, __m512i x) {
   __m512i left = _mm512_add_epi32(_mm512_rolv_epi32(_mm512_set1_epi32(static_cast<int>(a)), x),
                                   _mm512_slli_epi32(x, 4));
   __m512i right = _mm512_add_epi32(
@@ -262,7 +264,7 @@ __attribute__((target("avx512f"))) inline __m512i Mix(uint32_t a, uint32_t b, __
   return _mm512_xor_si512(left, right);
 }
 
-__attribute__((target("avx512f"))) size_t Avx512Blocks(const uint8_t* in, size_t blocks,
+TSR_TARGET("avx512f") size_t Avx512Blocks(const uint8_t* in, size_t blocks,
                                                        uint8_t* out, const Schedule& s,
                                                        XteaDirection direction) {
   const __m512i k0 = _mm512_set1_epi32(static_cast<int>(s.k[0]));
@@ -367,17 +369,14 @@ void CryptBlocks(XteaEngine engine, const uint8_t* in, size_t blocks, uint8_t* o
 }  // namespace
 
 bool XteaEngineAvailable(XteaEngine engine) {
-#ifdef TSR_XTEA_X86
-  __builtin_cpu_init();  // the processor's features, even before main()
-#endif
   switch (engine) {
     case XteaEngine::Portable:
       return true;
 #ifdef TSR_XTEA_X86
     case XteaEngine::Avx2:
-      return __builtin_cpu_supports("avx2");
+      return core::CpuHas(core::CpuFeature::Avx2);
     case XteaEngine::Avx512:
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2");
+      return core::CpuHas(core::CpuFeature::Avx512f) && core::CpuHas(core::CpuFeature::Avx2);
 #endif
     default:
       return false;
