@@ -116,11 +116,15 @@ std::string NetAddressText(uint32_t ipv4) {
          std::to_string((ipv4 >> 8) & 0xFF) + "." + std::to_string(ipv4 & 0xFF);
 }
 
-Socket NetConnect(const NetAddress& address, int timeoutMs) {
+Socket NetConnect(const NetAddress& address, int timeoutMs, uint32_t fromIpv4) {
   if (FaultFires(Syscall::Connect)) return Socket{};
   if (StartWinsock() != 0) return Socket{};
   SOCKET raw = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (raw == INVALID_SOCKET) return Failed(raw, LastCode());
+  if (fromIpv4 != 0) {
+    sockaddr_in local = ToSockaddr(NetAddress{fromIpv4, 0});
+    if (bind(raw, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) return Failed(raw, LastCode());
+  }
   if (!SetBlocking(raw, false)) return Failed(raw, LastCode());
   sockaddr_in target = ToSockaddr(address);
   if (connect(raw, reinterpret_cast<const sockaddr*>(&target), sizeof(target)) != 0) {
@@ -200,19 +204,48 @@ void NetClose(Socket* socket) {
 }
 
 Socket NetListen(bool loopbackOnly, uint16_t port, int backlog) {
+  Socket listener = NetBind(loopbackOnly, port);
+  if (SocketValid(listener) && !NetStartListening(listener, backlog)) {
+    int code = LastSystemError();
+    NetClose(&listener);
+    SetLastSystemError(code);
+  }
+  return listener;
+}
+
+Socket NetBind(bool loopbackOnly, uint16_t port) {
   if (StartWinsock() != 0) return Socket{};
   SOCKET raw = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (raw == INVALID_SOCKET) return Failed(raw, LastCode());
+  // No other program may bind the same port while we hold it: on Windows
+  // SO_REUSEADDR would let one, SO_EXCLUSIVEADDRUSE forbids it.
   BOOL on = TRUE;
-  if (setsockopt(raw, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof(on)) != 0) {
+  if (setsockopt(raw, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof(on)) != 0) {
     return Failed(raw, LastCode());
   }
   NetAddress local{loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY, port};
   sockaddr_in address = ToSockaddr(local);
   if (bind(raw, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) return Failed(raw, LastCode());
-  if (listen(raw, backlog) != 0) return Failed(raw, LastCode());
-  if (!SetBlocking(raw, false)) return Failed(raw, LastCode());
   return Socket{static_cast<intptr_t>(raw)};
+}
+
+bool NetStartListening(const Socket& socket, int backlog) {
+  if (listen(Raw(socket), backlog) != 0 || !SetBlocking(Raw(socket), false)) {
+    SetLastSystemError(LastCode());
+    return false;
+  }
+  return true;
+}
+
+bool NetLingerBytes(const Socket& socket, std::string* bytes) {
+  linger option{};
+  int length = sizeof(option);
+  if (getsockopt(Raw(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&option), &length) != 0) {
+    SetLastSystemError(LastCode());
+    return false;
+  }
+  bytes->assign(reinterpret_cast<const char*>(&option), static_cast<size_t>(length));
+  return true;
 }
 
 uint16_t NetLocalPort(const Socket& socket) {

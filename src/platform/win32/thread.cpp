@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "platform/error.h"
+#include "platform/fault_injection.h"
 
 namespace platform {
 
@@ -40,6 +41,7 @@ unsigned __stdcall Run(void* argument) {
 }  // namespace
 
 ThreadHandle ThreadStart(std::function<void()> body) {
+  if (FaultFires(Syscall::ThreadStart)) return nullptr;
   auto record = std::make_shared<ThreadRecord>();
   record->body = std::move(body);
   auto* keep = new ThreadHandle(record);
