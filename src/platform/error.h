@@ -23,7 +23,8 @@ enum class ErrorKind {
 // Raw code of the last failed platform call on this thread.
 int LastSystemError();
 
-// Sets the raw code; the posix and win32 files use it after a failure.
+// Sets the raw code, and the system's own error variable to it (errno,
+// SetLastError); the platform files use it after a failure.
 void SetLastSystemError(int code);
 
 // Kind of a raw code.

@@ -11,7 +11,10 @@ thread_local int lastError = 0;
 
 int LastSystemError() { return lastError; }
 
-void SetLastSystemError(int code) { lastError = code; }
+void SetLastSystemError(int code) {
+  lastError = code;
+  errno = code;
+}
 
 ErrorKind ErrorKindOf(int code) {
   switch (code) {

@@ -144,66 +144,6 @@ bool FileSync(const File& file) {
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data) {
-  data->clear();
-  File file;
-  if (!FileOpen(path, OpenMode::ReadExisting, &file)) return false;
-  int64_t size = 0;
-  bool ok = FileSize(file, &size);
-  if (ok) {
-    data->resize(static_cast<size_t>(size));
-    ok = FileReadAt(file, 0, data->data(), data->size()) == size;
-  }
-  FileClose(&file);
-  if (!ok) data->clear();
-  return ok;
-}
-
-bool WriteWholeFile(const std::string& path, const void* data, size_t count) {
-  File file;
-  if (!FileOpen(path, OpenMode::CreateAlways, &file)) return false;
-  bool ok = FileWriteAt(file, 0, data, count) == static_cast<int64_t>(count);
-  FileClose(&file);
-  return ok;
-}
-
-bool FileCopy(const std::string& from, const std::string& to, bool overwrite) {
-  File source;
-  if (!FileOpen(from, OpenMode::ReadExisting, &source)) return false;
-  File target;
-  if (!FileOpen(to, overwrite ? OpenMode::CreateAlways : OpenMode::CreateNew, &target)) {
-    int error = LastSystemError();
-    FileClose(&source);
-    SetLastSystemError(error);
-    return false;
-  }
-  char buffer[65536];
-  int64_t offset = 0;
-  bool ok = true;
-  for (;;) {
-    int64_t n = FileReadAt(source, offset, buffer, sizeof(buffer));
-    if (n < 0) {
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    if (FileWriteAt(target, offset, buffer, static_cast<size_t>(n)) != n) {
-      ok = false;
-      break;
-    }
-    offset += n;
-  }
-  int error = LastSystemError();
-  if (ok) ok = FileSync(target);
-  FileClose(&source);
-  FileClose(&target);
-  if (!ok) {
-    unlink(to.c_str());
-    SetLastSystemError(error);
-  }
-  return ok;
-}
-
 bool FileMove(const std::string& from, const std::string& to) {
   bool renamed = !FaultFires(Syscall::Rename, from.c_str()) && rename(from.c_str(), to.c_str()) == 0;
   if (renamed) return true;

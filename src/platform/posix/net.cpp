@@ -192,16 +192,6 @@ void NetClose(Socket* socket) {
   socket->handle = -1;
 }
 
-Socket NetListen(bool loopbackOnly, uint16_t port, int backlog) {
-  Socket listener = NetBind(loopbackOnly, port);
-  if (SocketValid(listener) && !NetStartListening(listener, backlog)) {
-    int code = LastSystemError();
-    NetClose(&listener);
-    SetLastSystemError(code);
-  }
-  return listener;
-}
-
 Socket NetBind(bool loopbackOnly, uint16_t port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return Failed(-1);

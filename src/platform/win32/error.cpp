@@ -14,7 +14,10 @@ thread_local int lastError = 0;
 
 int LastSystemError() { return lastError; }
 
-void SetLastSystemError(int code) { lastError = code; }
+void SetLastSystemError(int code) {
+  lastError = code;
+  SetLastError(static_cast<DWORD>(code));
+}
 
 ErrorKind ErrorKindOf(int code) {
   switch (code) {

@@ -203,16 +203,6 @@ void NetClose(Socket* socket) {
   socket->handle = -1;
 }
 
-Socket NetListen(bool loopbackOnly, uint16_t port, int backlog) {
-  Socket listener = NetBind(loopbackOnly, port);
-  if (SocketValid(listener) && !NetStartListening(listener, backlog)) {
-    int code = LastSystemError();
-    NetClose(&listener);
-    SetLastSystemError(code);
-  }
-  return listener;
-}
-
 Socket NetBind(bool loopbackOnly, uint16_t port) {
   if (StartWinsock() != 0) return Socket{};
   SOCKET raw = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);

@@ -1,9 +1,8 @@
-// The table of armed faults that the posix files consult before their
+// The table of armed faults that the posix and win32 files consult before their
 // system calls (see platform/fault_injection.h).
 #include "platform/fault_injection.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -50,7 +49,6 @@ bool FaultFires(Syscall call, const char* path) {
     }
     int error = it->error;
     if (it->remaining > 0 && --it->remaining == 0) faults.erase(it);
-    errno = error;
     SetLastSystemError(error);
     return true;
   }
