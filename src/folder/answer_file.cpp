@@ -205,29 +205,37 @@ std::string StagedAnswerPath(const std::string& in, const std::string& requestPa
 }
 
 // Gives the staged answer of the request marked answered by `marker` its
-// name in in/ and deletes the marker. A staged answer that is no longer
-// there was given its name before. False when it is still staged.
+// name in in/ (`name`, or, when not known, the one its text gives) and
+// deletes the marker. A staged answer that is no longer there was given its
+// name before. False when it is still staged.
 bool PublishStagedAnswer(const std::string& in, const std::string& iks, const std::string& marker,
-                         std::string* written) {
+                         std::optional<std::string> name, std::string* written) {
   const std::string requestPath = marker.substr(0, marker.size() - std::strlen(kAnsweredSuffix));
   const std::string staged = StagedAnswerPath(in, requestPath);
-  std::vector<uint8_t> data;
-  if (platform::FileExists(staged)) {
+  if (!name) {
+    // A run that ended before naming it: the name is in the answer.
+    std::vector<uint8_t> data;
+    if (!platform::FileExists(staged)) {
+      if (!platform::FileDelete(marker) && platform::FileExists(marker)) {
+        core::LogError("Can't delete the answered request " + marker, platform::LastSystemError());
+      }
+      return true;
+    }
     crypto::KeyMaterialHash hash;
     if (!platform::ReadWholeFile(staged, &data) || !AnswerCipher(iks, &hash) || !crypto::DecryptBuffer(&hash, &data)) {
       core::LogError("Can't read the staged answer " + staged, platform::LastSystemError());
       return false;
     }
-    std::optional<std::string> name =
-        AnswerBaseName(core::ToWide(std::string(data.begin(), data.end()), core::kCodePageUtf8));
-    const std::string path = in + FreeAnswerName(in, name.value_or(core::ToNarrow(AnswerTimeStamp(), core::kCodePageUtf8)));
-    if (!platform::FileMove(staged, path)) {
-      core::LogError("Can't rename the answer " + staged, platform::LastSystemError());
-      return false;
-    }
-    core::LogInfo(path);
-    if (written) *written = path;
+    name = AnswerBaseName(core::ToWide(std::string(data.begin(), data.end()), core::kCodePageUtf8));
+    if (!name) name = core::ToNarrow(AnswerTimeStamp(), core::kCodePageUtf8);
   }
+  const std::string path = in + FreeAnswerName(in, *name);
+  if (!platform::FileMove(staged, path)) {
+    core::LogError("Can't rename the answer " + staged, platform::LastSystemError());
+    return false;
+  }
+  core::LogInfo(path);
+  if (written) *written = path;
   if (!platform::FileDelete(marker) && platform::FileExists(marker)) {
     core::LogError("Can't delete the answered request " + marker, platform::LastSystemError());
   }
@@ -279,7 +287,8 @@ int XMLSaveAnswerOf(const std::string& folder, const std::string& iks, const std
     core::LogInfo("XMLSave-Begin");
     XMLCloseAll();
     const std::wstring& text = AnswerText();
-    if (!AnswerBaseName(text)) return -1;
+    const std::optional<std::string> name = AnswerBaseName(text);
+    if (!name) return -1;
     std::vector<uint8_t> data;
     if (!EncipheredAnswer(iks, text, &data)) return -1;
     MakeExchangeFolders(folder);
@@ -287,7 +296,7 @@ int XMLSaveAnswerOf(const std::string& folder, const std::string& iks, const std
     const std::string marker = requestPath + kAnsweredSuffix;
     // An earlier request of this file name still waits for its answer's
     // name: that answer goes first, and its staged file is not overwritten.
-    if (platform::FileExists(marker) && !PublishStagedAnswer(in, iks, marker, nullptr)) return -1;
+    if (platform::FileExists(marker) && !PublishStagedAnswer(in, iks, marker, std::nullopt, nullptr)) return -1;
     staged = StagedAnswerPath(in, requestPath);
     if (!WriteAnswerFile(staged, data)) return -1;
     // From here the request is answered: a pass that finds the marker
@@ -298,7 +307,7 @@ int XMLSaveAnswerOf(const std::string& folder, const std::string& iks, const std
       return -1;
     }
     staged.clear();
-    if (!PublishStagedAnswer(in, iks, marker, written)) {
+    if (!PublishStagedAnswer(in, iks, marker, name, written)) {
       core::LogError("The answer waits in in/ for the next pass to name it " + requestPath, 0);
     }
     core::LogInfo("XMLSave-End");
@@ -316,7 +325,7 @@ void PublishAnsweredRequests(const std::string& folder, const std::string& iks, 
   for (const platform::FolderEntry& entry : entries) {
     if (entry.isFolder) continue;
     core::LogInfo("The request was answered; its answer is named now " + entry.name);
-    PublishStagedAnswer(InFolder(folder), iks, workingFolder + entry.name, nullptr);
+    PublishStagedAnswer(InFolder(folder), iks, workingFolder + entry.name, std::nullopt, nullptr);
   }
 }
 
