@@ -79,7 +79,7 @@ done
 [[ -n "$client_port" ]] || { echo "web_bench: the client does not listen" >&2; cat "$bench/client.txt" >&2; exit 1; }
 
 # The stored documents, as years of work leave them: most answered.
-sqlite3 "$program/TS.db" "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < $rows)
+sqlite3 -cmd ".timeout 10000" "$program/TS.db" "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < $rows)
   INSERT INTO Messages (idm, dateIn, senderUNP, senderBranch, senderName, type, status, message)
   SELECT x, 1600000000 + x * 600, 190000000 + x % 1000, 0, 'ООО \"Поставщик\" № ' || (x % 1000), 52,
          CASE WHEN x % 10 = 0 THEN 0 ELSE 2 END, zeroblob(3072) FROM n"
