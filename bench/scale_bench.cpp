@@ -7,7 +7,8 @@
 //     (peak_mb).
 //   LoadList/N: the list loaded again in this process (LoadMessagesFromBase).
 //   WholeList/N: "getdocuments" without a page: every row, as the page of
-//     the first version asks (the web benchmark's 10 000 rows).
+//     the first version asks (the web benchmark's 10 000 rows), asked again
+//     and again of a table that does not change meanwhile.
 //   NewestPage/N: the newest 50 documents as the web page asks for them
 //     ("getdocuments" with offset 0 and count 50), the whole request.
 //   IntakeOne/N: one new message stored as intake stores it: the duplicate

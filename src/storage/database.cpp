@@ -34,6 +34,7 @@ const char kSchemaScript[] =
 namespace {
 
 std::atomic<sqlite3*> connection{nullptr};  // open for the whole run
+std::atomic<int64_t> openings{0};  // connections OpenDatabase made so far
 
 // How long a statement waits for a lock that another connection holds (a
 // support engineer's sqlite3 or tsr-tool reading the file) before it gives
@@ -86,10 +87,13 @@ bool OpenDatabase(const std::string& pathUtf8, const char* script) {
     return false;
   }
   sqlite3* old = connection.exchange(db);
+  openings.fetch_add(1);
   FinalizeIdleStatements();
   if (old != nullptr) sqlite3_close(old);
   return true;
 }
+
+int64_t DatabaseOpenings() { return openings.load(); }
 
 sqlite3* Database() { return connection.load(); }
 

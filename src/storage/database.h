@@ -3,6 +3,7 @@
 // runs its statements on this one connection.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct sqlite3;
@@ -21,6 +22,10 @@ bool OpenDatabase(const std::string& pathUtf8, const char* script);
 
 // The open connection, or null before OpenDatabase succeeded.
 sqlite3* Database();
+
+// How many connections OpenDatabase has made in this process: what a
+// connection counts (its changes, the data version) starts afresh with each.
+int64_t DatabaseOpenings();
 
 // Checkpoints the write-ahead log into the file, truncating it, and closes
 // the connection. The client calls it as it ends, tsr-tool when it is done.

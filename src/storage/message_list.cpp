@@ -10,6 +10,7 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "platform/clock.h"
+#include "storage/database.h"
 #include "storage/messages.h"
 
 namespace storage {
@@ -23,6 +24,7 @@ std::mutex listMutex;                     // guards everything below
 std::vector<ListKey> keys;                // oldest first
 int64_t listHighestId = 0;                // highest row id the list holds
 std::unordered_map<int32_t, int32_t> statusOverride;  // id → status written for the window before the table
+int64_t overrideChanges = 0;                          // times statusOverride changed
 std::unordered_map<int32_t, MessageEntry> recent;     // id → the row's columns as last read
 constexpr size_t kRecentRows = 1024;                  // a few screenfuls
 
@@ -59,6 +61,7 @@ std::optional<size_t> RebuildMessageList() {
     bool ok = SelectListKeys(&fresh);
     std::lock_guard<std::mutex> lock(listMutex);
     recent.clear();
+    if (!statusOverride.empty()) ++overrideChanges;
     statusOverride.clear();
     if (!ok) {
       keys.clear();
@@ -160,6 +163,19 @@ std::vector<MessageEntry> MessageListSnapshot() {
   return rows;
 }
 
+std::optional<ListVersion> MessageListVersion() {
+  int64_t overrides;
+  {
+    std::lock_guard<std::mutex> lock(listMutex);
+    overrides = overrideChanges;
+  }
+  const int64_t connection = DatabaseOpenings();
+  int64_t dataVersion = 0;
+  int64_t ownChanges = 0;
+  if (Database() == nullptr || !SelectTableVersion(&dataVersion, &ownChanges)) return std::nullopt;
+  return ListVersion{connection, dataVersion, ownChanges, overrides};
+}
+
 std::vector<int32_t> ListedIdms() {
   std::lock_guard<std::mutex> lock(listMutex);
   std::vector<int32_t> idms;
@@ -189,6 +205,7 @@ bool SetMessageStatus(int position, int32_t id, int32_t status) {
   if (position < 0 || static_cast<size_t>(position) >= keys.size()) return false;
   if (keys[IndexOf(static_cast<size_t>(position))].id != id) return false;
   statusOverride[id] = status;
+  ++overrideChanges;
   return true;
 }
 

@@ -154,6 +154,22 @@ bool SelectMessagesAfter(int64_t afterId, std::vector<MessageEntry>* rows) {
   }
 }
 
+bool SelectTableVersion(int64_t* dataVersion, int64_t* ownChanges) {
+  try {
+    // Read first: the pragma starts a read of its own, so the count of
+    // other connections' commits is current, and a change of this
+    // connection made after the count shows in the next one.
+    *ownChanges = sqlite3_total_changes64(Database());
+    Statement select("PRAGMA data_version");
+    if (select.handle == nullptr || sqlite3_step(select.handle) != SQLITE_ROW) return false;
+    *dataVersion = sqlite3_column_int64(select.handle, 0);
+    return true;
+  } catch (...) {
+    core::LogException("SelectTableVersion");
+    return false;
+  }
+}
+
 bool SelectListKeys(std::vector<ListKey>* keys) {
   try {
     // The list's index read backwards: oldest first, rows of equal dateIn

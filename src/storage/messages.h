@@ -124,6 +124,11 @@ bool SelectListKeys(std::vector<ListKey>* keys);
 // The list's columns of one row, `row` left 0; none when missing or failed.
 std::optional<MessageEntry> SelectListEntry(int32_t id);
 
+// The database's data version (it changes when another connection commits)
+// and the number of rows this process's connection has changed so far.
+// False when the statement failed.
+bool SelectTableVersion(int64_t* dataVersion, int64_t* ownChanges);
+
 // The row of the id with the saved reply; none when missing or failed.
 std::optional<StoredMessage> SelectForSending(int64_t id);
 
@@ -179,6 +184,15 @@ std::vector<MessageEntry> MessagesInRange(size_t first, size_t count);
 // Every row as the list shows it, read in one statement (the web page's
 // list of the first version; faces page with MessagesInRange).
 std::vector<MessageEntry> MessageListSnapshot();
+
+// What MessageListSnapshot would read, as a value that changes whenever
+// the table changes (through this process's connection or another
+// program's) or a status is written into the list. Equal values mean an
+// equal snapshot; read it before the snapshot, so that a change made
+// meanwhile shows as a new value next time. Empty when the database cannot
+// say.
+using ListVersion = std::array<int64_t, 4>;
+std::optional<ListVersion> MessageListVersion();
 
 // The server identifiers of every entry, in list order.
 std::vector<int32_t> ListedIdms();

@@ -102,20 +102,39 @@ void AppendDocumentItem(const DocumentItem& item, std::string* out) {
   *out += "}";
 }
 
-std::string DocumentsAnswer(const std::string* message, const std::vector<DocumentItem>& items,
-                            const size_t* total) {
-  std::string text = "({";
-  if (message != nullptr) text += "\"message\" :\"" + JsonEscape(*message) + "\",";
-  if (total != nullptr) text += "\"total\" :" + std::to_string(*total) + ",";
-  text += "\"documents\" :[";
+std::string DocumentItems(const std::vector<DocumentItem>& items) {
+  std::string text;
   // An item is about 170 bytes: one allocation for the whole list.
-  text.reserve(text.size() + items.size() * 192 + 4);
+  text.reserve(items.size() * 192);
   for (size_t i = 0; i < items.size(); ++i) {
     if (i > 0) text += ",";
     AppendDocumentItem(items[i], &text);
   }
+  return text;
+}
+
+namespace {
+
+std::string DocumentsAnswerOf(const std::string* message, const size_t* total, const std::string& items) {
+  std::string text = "({";
+  if (message != nullptr) text += "\"message\" :\"" + JsonEscape(*message) + "\",";
+  if (total != nullptr) text += "\"total\" :" + std::to_string(*total) + ",";
+  text += "\"documents\" :[";
+  text.reserve(text.size() + items.size() + 3);
+  text += items;
   text += "]})";
   return text;
+}
+
+}  // namespace
+
+std::string DocumentsAnswer(const std::string* message, const std::vector<DocumentItem>& items,
+                            const size_t* total) {
+  return DocumentsAnswerOf(message, total, DocumentItems(items));
+}
+
+std::string DocumentsAnswerAround(const std::string* message, const std::string& items) {
+  return DocumentsAnswerOf(message, nullptr, items);
 }
 
 std::vector<DocumentItem> SampleDocuments() {

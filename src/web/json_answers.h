@@ -47,6 +47,11 @@ int PageStatus(int32_t status);
 std::string DocumentsAnswer(const std::string* message, const std::vector<DocumentItem>& items,
                             const size_t* total = nullptr);
 
+// The items of the documents answer alone, separated by "," (what goes
+// between "documents" :[ and ]), and the answer around items made so.
+std::string DocumentItems(const std::vector<DocumentItem>& items);
+std::string DocumentsAnswerAround(const std::string* message, const std::string& items);
+
 // The five made-up documents answered while the page gives no phone.
 std::vector<DocumentItem> SampleDocuments();
 

@@ -1,6 +1,8 @@
 // The web page's document commands (see web_documents.h).
 #include "web/web_documents.h"
 
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -50,6 +52,30 @@ DocumentItem ItemOf(const storage::MessageEntry& entry) {
           Utf8(entry.senderName), entry.status};
 }
 
+// The items of the last whole list, kept while the table and the statuses
+// written into the list stay as they were: a page of the first version
+// asks for the whole list again and again, and with years of documents
+// building it is most of the answer's work. One request builds at a time;
+// those that come meanwhile wait and take what it built.
+std::mutex wholeListMutex;                     // guards the two below and the building
+std::optional<storage::ListVersion> wholeListVersion;  // what the kept items were read at
+std::shared_ptr<const std::string> wholeListItems;     // the kept items
+
+std::shared_ptr<const std::string> WholeListItems() {
+  std::lock_guard<std::mutex> lock(wholeListMutex);
+  const std::optional<storage::ListVersion> version = storage::MessageListVersion();
+  if (version && wholeListVersion == version && wholeListItems) return wholeListItems;
+  const std::vector<storage::MessageEntry> entries = storage::MessageListSnapshot();
+  std::vector<DocumentItem> items;
+  items.reserve(entries.size());
+  for (const storage::MessageEntry& entry : entries) items.push_back(ItemOf(entry));
+  auto built = std::make_shared<const std::string>(DocumentItems(items));
+  // An empty snapshot may be a failed read: it is cheap, and never kept.
+  wholeListVersion = entries.empty() ? std::nullopt : version;
+  wholeListItems = built;
+  return built;
+}
+
 // count: -1 for no message element, otherwise the number of new messages.
 std::string DocumentsAnswerOf(int count) {
   std::optional<std::string> message;
@@ -63,11 +89,7 @@ std::string DocumentsAnswerOf(int count) {
     }
   }
   exchange::LoadMessagesFromBase();
-  const std::vector<storage::MessageEntry> entries = storage::MessageListSnapshot();
-  std::vector<DocumentItem> items;
-  items.reserve(entries.size());
-  for (const storage::MessageEntry& entry : entries) items.push_back(ItemOf(entry));
-  return DocumentsAnswer(message ? &*message : nullptr, items);
+  return DocumentsAnswerAround(message ? &*message : nullptr, *WholeListItems());
 }
 
 // A page of the list: only its rows are copied and formatted, and only the

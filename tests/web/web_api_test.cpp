@@ -2,6 +2,8 @@
 // data/protocol.txt with their whole answers, the phone, the settings walk
 // of "update", and sender names and texts that try to break out of their
 // JSON strings.
+#include <sqlite3.h>
+
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -10,6 +12,7 @@
 #include "core/text.h"
 #include "crypto/certificates.h"
 #include "platform/ui.h"
+#include "storage/database.h"
 #include "storage/messages.h"
 #include "storage/settings.h"
 #include "web/web_settings.h"
@@ -133,6 +136,45 @@ TEST_F(WebApiTest, HostileSenderNamesStayInsideTheirStrings) {
                 "обмене электронными документами<BR><BR>При нажатии на кнопку \\\"Подписать\\\" Отправителю будет "
                 "отправлен Ваш сертификат <BR>открытого ключа для обмена электронными документами.<BR> Соглашение "
                 "будет передано Вам на бумажном носителе.\", \"Buttons\" :51, \"Number\" : \"501\"})");
+}
+
+TEST_F(WebApiTest, TheWholeListFollowsEveryChangeOfTheTable) {
+  const std::string query = std::string("request=getdocuments&callback=cb&phone=") + kPhone;
+  auto statusOf = [&query](int32_t idm) {
+    const std::string body = Body(query);
+    const size_t item = body.find("\"Number\": \"" + std::to_string(idm) + "\"");
+    if (item == std::string::npos) return std::string("absent");
+    const size_t status = body.find("\"Status\" :", item) + 10;
+    return body.substr(status, body.find('}', status) - status);
+  };
+  storage::NewMessage message{.idm = 11, .dateIn = 1767225600, .senderName = "ООО Образец",
+                              .type = storage::kMessageDocument, .message = {}, .number = {}, .expire = 0};
+  ASSERT_EQ(storage::InsertMessage(message), 0);
+  EXPECT_EQ(statusOf(11), "1");
+  EXPECT_EQ(statusOf(11), "1") << "asked again unchanged";
+
+  // Another program (the support tool) changes the table.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((program.path + "TS.db").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "UPDATE Messages SET status = 2 WHERE idm = 11", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(other);
+  EXPECT_EQ(statusOf(11), "2");
+
+  // This process adds a row and signs it.
+  message.idm = 12;
+  message.dateIn += 60;
+  ASSERT_EQ(storage::InsertMessage(message), 0);
+  EXPECT_EQ(statusOf(12), "1");
+  ASSERT_TRUE(storage::MarkDelivered(storage::MessageAt(0)->id, 121, 0, {}));
+  EXPECT_EQ(statusOf(12), "3");
+
+  // A database opened afresh starts its counts again: nothing of the old one is answered.
+  storage::CloseDatabase();
+  test_support::TempFolder fresh;
+  ASSERT_TRUE(storage::OpenDatabase(fresh.path + "TS.db", storage::kSchemaScript));
+  EXPECT_EQ(statusOf(11), "absent");
+  storage::CloseDatabase();
+  ASSERT_TRUE(storage::OpenDatabase(program.path + "TS.db", storage::kSchemaScript));
 }
 
 TEST_F(WebApiTest, ManyRequestsAtOnceShareTheSettingsAndTheList) {
