@@ -2,6 +2,8 @@
 // on every system (posix/file.cpp and win32/file.cpp define those).
 #include "platform/file.h"
 
+#include <vector>
+
 #include "platform/error.h"
 
 namespace platform {
@@ -41,24 +43,32 @@ bool FileCopy(const std::string& from, const std::string& to, bool overwrite) {
     SetLastSystemError(error);
     return false;
   }
-  static thread_local char buffer[65536];
+  // On the heap: a buffer in thread-local storage would be cleared at the
+  // start of every thread of the process, the web interface's one thread
+  // per request included.
+  std::vector<char> buffer(65536);
   int64_t offset = 0;
   bool ok = true;
+  int error = 0;  // the code of the call that failed
   for (;;) {
-    int64_t n = FileReadAt(source, offset, buffer, sizeof(buffer));
+    int64_t n = FileReadAt(source, offset, buffer.data(), buffer.size());
     if (n < 0) {
       ok = false;
+      error = LastSystemError();
       break;
     }
     if (n == 0) break;
-    if (FileWriteAt(target, offset, buffer, static_cast<size_t>(n)) != n) {
+    if (FileWriteAt(target, offset, buffer.data(), static_cast<size_t>(n)) != n) {
       ok = false;
+      error = LastSystemError();
       break;
     }
     offset += n;
   }
-  int error = LastSystemError();
-  if (ok) ok = FileSync(target);
+  if (ok && !FileSync(target)) {
+    ok = false;
+    error = LastSystemError();
+  }
   FileClose(&source);
   FileClose(&target);
   if (!ok) {

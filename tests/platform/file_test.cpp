@@ -95,6 +95,7 @@ TEST_F(FileTest, AFailedCopyAcrossFileSystemsKeepsTheSource) {
   platform::InjectFault(platform::Syscall::Rename, kCrossDevice, 1);
   platform::InjectFault(platform::Syscall::Write, ENOSPC, 1);
   EXPECT_FALSE(platform::FileMove(dir.path + "a.xml", dir.path + "b.xml"));
+  EXPECT_EQ(platform::LastSystemError(), ENOSPC) << "the code of the write, not of the clean-up";
   EXPECT_EQ(ReadText(dir.path + "a.xml"), "request");
   EXPECT_FALSE(platform::FileExists(dir.path + "b.xml"));
 }
