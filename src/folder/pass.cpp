@@ -145,10 +145,13 @@ bool Claim(const std::string& source, const std::string& name, const std::vector
   }
   core::LogInfo(core::Format("Move the file %s %s", source.c_str(), target.c_str()));
   std::string copy = core::WorkingDayFolder() + target.substr(core::WorkingFolder().size());
-  if (!platform::FileCopy(target, copy, true)) {
-    core::LogError(core::Format("Can't copy to today the file %s-%X", copy.c_str(),
-                                static_cast<unsigned>(platform::LastSystemError())),
-                   platform::LastSystemError());
+  // The day's copy holds what was just written: made from the text in
+  // memory rather than read back from the working folder.
+  if (!platform::WriteWholeFile(copy, text.data(), text.size())) {
+    const int error = platform::LastSystemError();
+    core::LogError(core::Format("Can't copy to today the file %s-%X", copy.c_str(), static_cast<unsigned>(error)),
+                   error);
+    platform::FileDelete(copy);
   }
   return true;
 }
