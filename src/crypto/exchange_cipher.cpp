@@ -28,7 +28,7 @@ bool Cipher(KeyMaterialHash* hash, std::vector<uint8_t>* buffer, bool encrypt) {
   bool open = hash->open;
   hash->open = false;
   provider::Outcome outcome{kErrorBadHash, provider::Step::Open};
-  if (open) outcome = provider::Rc4(hash->digest.data(), kRc4KeySize, buffer->data(), buffer->size());
+  if (open) outcome = provider::Rc4(hash->digest, kRc4KeySize, buffer->data(), buffer->size());
   if (outcome.ok()) return true;
   if (outcome.step == provider::Step::Open) {
     core::LogError(encrypt ? core::Format("CryptDeriveKey failed: %d", Code(outcome.error))

@@ -2,10 +2,9 @@
 // docs/transport.md).
 #include "link/envelope.h"
 
-#include <openssl/crypto.h>
-
 #include <cstring>
 
+#include "crypto/provider/provider.h"
 #include "link/sha512.h"
 
 // The service's transport constant, as two 32-bit halves from the build
@@ -81,6 +80,6 @@ bool MakeOuterKey(uint32_t time, uint8_t key[kOuterKeyBytes]) {
   return made;
 }
 
-void WipeBytes(void* data, size_t size) { OPENSSL_cleanse(data, size); }
+void WipeBytes(void* data, size_t size) { crypto::provider::WipeBytes(data, size); }
 
 }  // namespace serverlink

@@ -1,45 +1,33 @@
-// SHA-512 through the OpenSSL digest interface. Called by the transport (its
-// per-request key), the session start and the update check.
+// SHA-512 through the cryptographic provider layer. Called by the transport
+// (its per-request key), the session start and the update check.
 //
 // Each failure is logged under the name of the step it stands for in the
-// program's log: opening a digest context ("CryptAcquireContext"), choosing
-// SHA-512 ("CryptCreateHash"), hashing ("CryptHashData") and taking the
-// digest out ("CryptHashParam"), with OpenSSL's error code.
+// program's log: opening a provider context ("CryptAcquireContext"),
+// choosing SHA-512 ("CryptCreateHash"), hashing ("CryptHashData") and taking
+// the digest out ("CryptHashParam"), with the provider's error code.
 #include "link/sha512.h"
 
-#include <openssl/err.h>
-#include <openssl/evp.h>
-
 #include "core/log.h"
+#include "crypto/provider/provider.h"
 
 namespace serverlink {
-namespace {
 
-bool Fail(const char* step, EVP_MD_CTX* context) {
-  core::LogError(step, static_cast<int64_t>(ERR_get_error()));
-  ERR_clear_error();
-  EVP_MD_CTX_free(context);
-  return false;
-}
-
-}  // namespace
+static_assert(kSha512Bytes == crypto::provider::kSha512Bytes);
 
 bool Sha512(const uint8_t* data, size_t size, uint8_t digest[kSha512Bytes]) {
   try {
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    if (context == nullptr) return Fail("CryptAcquireContext", nullptr);
-    if (EVP_DigestInit_ex(context, EVP_sha512(), nullptr) != 1) {
-      return Fail("CryptCreateHash", context);
+    using crypto::provider::Step;
+    crypto::provider::Outcome outcome = crypto::provider::Sha512(data, size, digest);
+    if (outcome.ok()) return true;
+    const char* step = "CryptHashParam";
+    switch (outcome.step) {
+      case Step::Acquire: step = "CryptAcquireContext"; break;
+      case Step::Open: step = "CryptCreateHash"; break;
+      case Step::Update: step = "CryptHashData"; break;
+      default: break;
     }
-    if (size > 0 && EVP_DigestUpdate(context, data, size) != 1) {
-      return Fail("CryptHashData", context);
-    }
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context, digest, &length) != 1 || length != kSha512Bytes) {
-      return Fail("CryptHashParam", context);
-    }
-    EVP_MD_CTX_free(context);
-    return true;
+    core::LogError(step, outcome.error);
+    return false;
   } catch (...) {
     core::LogException("Sha512");
     return false;

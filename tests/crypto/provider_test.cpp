@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <type_traits>
 
 #include "core/text.h"
 #include "crypto_fixture.h"
@@ -129,6 +130,15 @@ TEST_F(ProviderTest, ContainerOpensWithItsPinOnlyAndIsGoneWithItsFile) {
   std::string pin = core::ToNarrow(L"ключ2024", core::kCodePage1251);
   ASSERT_EQ(pin.size(), 8u);
   EXPECT_EQ(provider::SetSignaturePin(&key, pin), 0u);
+  EXPECT_TRUE(key.privateKey);
+  // Keys, like stores and contexts, are owners that move and give their
+  // handles back when they go; the one moved from holds nothing.
+  static_assert(!std::is_copy_constructible_v<provider::Key> && std::is_nothrow_move_constructible_v<provider::Key>);
+  static_assert(!std::is_copy_assignable_v<provider::Store> && !std::is_copy_assignable_v<provider::Context>);
+  provider::Key moved = std::move(key);
+  EXPECT_FALSE(key.privateKey);
+  EXPECT_TRUE(moved.privateKey);
+  key = std::move(moved);
   EXPECT_TRUE(key.privateKey);
   int type = 0;
   EXPECT_EQ(provider::GetKeyProviderType(key, &type), 0u);
@@ -257,7 +267,7 @@ TEST(BaseAlgorithmsTest, Md5AndFortyBitRc4MatchPublishedValues) {
   ASSERT_TRUE(provider::Md5(reinterpret_cast<const uint8_t*>("abc"), 3, &digest).ok());
   EXPECT_EQ(core::HexEncode(digest.data(), digest.size()), "900150983CD24FB0D6963F7D28E17F72");
   // RC4 with the 40-bit key 0102030405: the first 16 bytes of its key stream.
-  const uint8_t key[5] = {1, 2, 3, 4, 5};
+  const std::array<uint8_t, 16> key = {1, 2, 3, 4, 5};
   Bytes data(16, 0);
   ASSERT_TRUE(provider::Rc4(key, 5, data.data(), data.size()).ok());
   EXPECT_EQ(core::HexEncode(data), "B2396305F03DC027CCC3524A0A1118A8");

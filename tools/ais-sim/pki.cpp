@@ -22,35 +22,32 @@ namespace {
 
 std::mutex gLock;
 std::vector<PkiOrganisation> gOrganisations;
-std::map<std::string, provider::Key> gKeys;  // opened keys by organisation name
+std::map<std::string, provider::Key> gKeys;  // opened keys by organisation name, kept for the process
 
 std::string TextOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// The opened key of the organisation, opened with its PIN on first use.
-bool OpenKey(const PkiOrganisation& organisation, provider::Key* key, std::string* error) {
+// The opened key of the organisation, opened with its PIN on first use;
+// null when it does not open. The key stays in gKeys for the process.
+const provider::Key* OpenKey(const PkiOrganisation& organisation, std::string* error) {
   std::lock_guard<std::mutex> hold(gLock);
   auto found = gKeys.find(organisation.name);
-  if (found != gKeys.end()) {
-    *key = found->second;
-    return true;
-  }
+  if (found != gKeys.end()) return &found->second;
   provider::Store my;
   if (uint32_t code = provider::OpenStore(provider::StoreName::My, &my)) {
     *error = "the store My does not open: " + std::to_string(code);
-    return false;
+    return nullptr;
   }
   provider::Key opened;
   if (uint32_t code = provider::AcquireCertificateKey(my, organisation.certificate, true, &opened)) {
     *error = "no key container for " + organisation.name + ": " + std::to_string(code);
-    return false;
+    return nullptr;
   }
   if (uint32_t code = provider::SetSignaturePin(&opened, organisation.pin)) {
     *error = "the PIN does not open the key of " + organisation.name + ": " + std::to_string(code);
-    return false;
+    return nullptr;
   }
-  gKeys[organisation.name] = opened;
-  *key = opened;
-  return true;
+  auto kept = gKeys.emplace(organisation.name, std::move(opened)).first;
+  return &kept->second;
 }
 
 }  // namespace
@@ -164,13 +161,13 @@ bool FindPkiByIks(const std::string& iks, PkiOrganisation* found) {
 
 bool SignAs(const PkiOrganisation& organisation, const Bytes& content, int64_t signingTime, Bytes* signedMessage,
             std::string* error) {
-  provider::Key key;
-  if (!OpenKey(organisation, &key, error)) return false;
+  const provider::Key* key = OpenKey(organisation, error);
+  if (key == nullptr) return false;
   provider::SignParams params;
   params.hashOid = crypto::kHashOid;
   params.signingTimeOid = crypto::kSigningTimeOid;
   params.signingTime = platform::FileTimeFromUnix(signingTime);
-  provider::Outcome outcome = provider::SignMessage(key, organisation.certificate, params, content, signedMessage);
+  provider::Outcome outcome = provider::SignMessage(*key, organisation.certificate, params, content, signedMessage);
   if (!outcome.ok()) {
     *error = "signing as " + organisation.name + " failed: " + std::to_string(outcome.error);
     return false;
@@ -179,10 +176,10 @@ bool SignAs(const PkiOrganisation& organisation, const Bytes& content, int64_t s
 }
 
 bool DecryptAs(const PkiOrganisation& organisation, const Bytes& envelope, Bytes* content) {
-  provider::Key key;
   std::string ignored;
-  if (!OpenKey(organisation, &key, &ignored)) return false;
-  return provider::DecryptMessage(key, organisation.certificate, envelope, 0, content).ok();
+  const provider::Key* key = OpenKey(organisation, &ignored);
+  if (key == nullptr) return false;
+  return provider::DecryptMessage(*key, organisation.certificate, envelope, 0, content).ok();
 }
 
 }  // namespace aissim

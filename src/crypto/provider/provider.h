@@ -4,7 +4,10 @@
 //
 // Everything here is plain data: byte vectors holding DER encodings, small
 // records, wide names. The Linux backend (provider/openssl/) does the work
-// with OpenSSL; a Windows backend passes each call through to CryptoAPI.
+// with OpenSSL; the Windows backend (provider/cryptoapi/) passes each call
+// through to CryptoAPI. The layer is a library of its own
+// (tessarin_crypto_provider) below the link and the cryptography, which
+// both use it; CMake picks the backend's files by the target system.
 // Which algorithm stands in for which object identifier, where the stores
 // live and what the key containers look like is described in
 // docs/crypto-provider.md.
@@ -13,6 +16,10 @@
 // give, so that both backends log the same numbers; file errors of the
 // stores are the raw system code. Every function is re-entrant; the
 // opened-key cache of the backend is shared under its own lock.
+//
+// Stores, contexts and keys own system handles on Windows: they are
+// move-only, and each gives its handles back when it goes (CloseStore,
+// ReleaseContext, ReleaseKey, which may also be called early).
 #pragma once
 
 #include <array>
@@ -20,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace crypto::provider {
@@ -54,6 +62,7 @@ int OwnProviderType();
 // failure under the name of that step.
 enum class Step {
   None,       // nothing failed
+  Acquire,    // acquiring the provider's context
   Open,       // preparing: opening a message for decoding, creating a hash or key
   Update,     // feeding the input: decoding the message bytes, hashing data
   Size,       // the main work (the size query of the Windows call)
@@ -83,14 +92,35 @@ struct Container {
   Bytes fileDigest;  // SHA-256 of the container file as the store read it (Linux)
 };
 
+struct Store;
+// Gives the store's handle back and empties it; the destructor calls it.
+void CloseStore(Store* store) noexcept;
+
 // A store as read at opening: its certificates, revocation lists and key
 // containers in a stable order (file name order on Linux).
 struct Store {
   StoreName name = StoreName::My;    // which store
   std::vector<Bytes> certificates;   // DER certificates
   std::vector<Bytes> crls;           // DER revocation lists
-  std::vector<Container> containers; // key containers (My only)
+  std::vector<Container> containers; // key containers (My only, Linux)
   intptr_t handle = 0;               // HCERTSTORE on Windows, unused on Linux
+
+  Store() = default;
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+  Store(Store&& other) noexcept { *this = std::move(other); }
+  Store& operator=(Store&& other) noexcept {
+    if (this != &other) {
+      CloseStore(this);
+      name = other.name;
+      certificates = std::move(other.certificates);
+      crls = std::move(other.crls);
+      containers = std::move(other.containers);
+      handle = std::exchange(other.handle, 0);
+    }
+    return *this;
+  }
+  ~Store() { CloseStore(this); }
 };
 
 // Folder of the stores ending with '/': $TESSARIN_CERTSTORE, else
@@ -184,31 +214,73 @@ uint32_t VerifyCrlSignature(const Store& store, const Bytes& crlDer);
 
 // Provider contexts --------------------------------------------------------------
 
+struct Context;
+// Gives the context's handle back; the destructor calls it.
+void ReleaseContext(Context* context) noexcept;
+
 // A verify-only context of a provider type. The backend serves every
 // nonzero type; type 0 fails with kErrorBadProviderType.
 struct Context {
   int providerType = 0;  // type asked for
   intptr_t handle = 0;   // HCRYPTPROV on Windows, unused on Linux
+
+  Context() = default;
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+  Context(Context&& other) noexcept { *this = std::move(other); }
+  Context& operator=(Context&& other) noexcept {
+    if (this != &other) {
+      ReleaseContext(this);
+      providerType = std::exchange(other.providerType, 0);
+      handle = std::exchange(other.handle, 0);
+    }
+    return *this;
+  }
+  ~Context() { ReleaseContext(this); }
 };
 
 uint32_t AcquireVerifyContext(int providerType, Context* context);
-void ReleaseContext(Context* context);
 uint32_t GetProviderName(const Context& context, std::string* name);
 // (major << 8) | minor.
 uint32_t GetProviderVersion(const Context& context, uint32_t* version);
 
 // Key containers -------------------------------------------------------------------
 
-struct KeyObject;  // the opened private key, defined by the backend
+// The opened private key with everything a signature, a further signer or
+// a decryption needs, defined by the backend: the OpenSSL key on Linux; on
+// Windows the certificate context of "My" the key belongs to, the provider
+// (or key) handle and the key specification.
+struct KeyObject;
+
+struct Key;
+// Gives the key's handles back (0, or the code of the failed release) and
+// empties it; the destructor calls it.
+uint32_t ReleaseKey(Key* key) noexcept;
 
 // The private key of a certificate as the caller holds it.
 struct Key {
   std::string uniqueName;               // unique container name
   std::string containerName;            // container name
   Bytes publicKey;                      // DER SubjectPublicKeyInfo of the container
-  std::shared_ptr<KeyObject> privateKey; // opened key; null until a PIN (or the cache) opened it
+  std::shared_ptr<KeyObject> privateKey; // opened key; null until it can be used (Linux: a PIN or the cache opened it)
   uint32_t keyError = 0;                // why privateKey is null (last PIN failure)
-  intptr_t handle = 0;                  // HCRYPTPROV / NCRYPT handle on Windows, unused on Linux
+
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  Key(Key&& other) noexcept { *this = std::move(other); }
+  Key& operator=(Key&& other) noexcept {
+    if (this != &other) {
+      ReleaseKey(this);
+      uniqueName = std::move(other.uniqueName);
+      containerName = std::move(other.containerName);
+      publicKey = std::move(other.publicKey);
+      privateKey = std::move(other.privateKey);
+      keyError = std::exchange(other.keyError, 0);
+    }
+    return *this;
+  }
+  ~Key() { ReleaseKey(this); }
 };
 
 // Finds the container of a certificate of "My" and makes it ready. A
@@ -228,7 +300,6 @@ uint32_t GetKeyProviderType(const Key& key, int* providerType);
 
 // Opens a container by its unique name, as a provider of the given type.
 uint32_t OpenContainer(const std::string& uniqueName, int providerType, Key* key);
-uint32_t ReleaseKey(Key* key);
 
 // The DER SubjectPublicKeyInfo of the container's key.
 Outcome ExportPublicKeyInfo(const Key& key, Bytes* der);
@@ -320,7 +391,20 @@ uint32_t LoadBaseAlgorithms();
 // Open: no MD5; Update: hashing failed; Data: reading the value failed.
 Outcome Md5(const uint8_t* data, size_t size, std::array<uint8_t, 16>* digest);
 
-// RC4 in place with a key of keySize bytes. Open: no key; Size: enciphering.
-Outcome Rc4(const uint8_t* key, size_t keySize, uint8_t* data, size_t size);
+// RC4 in place with the key derived, without salt, from an MD5 value: its
+// first keySize bytes (5 for the 40-bit key of the basic provider). Open:
+// no key; Size: enciphering.
+Outcome Rc4(const std::array<uint8_t, 16>& md5, size_t keySize, uint8_t* data, size_t size);
+
+// Digest and wiping for the link -------------------------------------------------
+
+constexpr size_t kSha512Bytes = 64;
+
+// SHA-512 of the data. Acquire: no provider context; Open: no SHA-512;
+// Update: hashing failed; Data: reading the value failed.
+Outcome Sha512(const uint8_t* data, size_t size, uint8_t digest[kSha512Bytes]);
+
+// Overwrites the bytes with zeros in a way the compiler keeps.
+void WipeBytes(void* data, size_t size) noexcept;
 
 }  // namespace crypto::provider

@@ -1,7 +1,9 @@
-// MD5 and RC4 for the exchange-file cipher, in the OpenSSL backend. RC4
+// MD5 and RC4 for the exchange-file cipher, SHA-512 for the link and the
+// wiping of secrets, in the OpenSSL backend. RC4
 // lives in the library's legacy provider, which is loaded explicitly into
 // a library context of its own (beside the default provider for MD5), so
 // the rest of the process keeps the library's usual algorithm set.
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/provider.h>
 
@@ -42,6 +44,11 @@ BaseAlgorithms& Algorithms() {
   return algorithms;
 }
 
+Outcome Fail(uint32_t error, Step step) {
+  ERR_clear_error();
+  return {error, step};
+}
+
 }  // namespace
 
 uint32_t LoadBaseAlgorithms() {
@@ -68,11 +75,12 @@ Outcome Md5(const uint8_t* data, size_t size, std::array<uint8_t, 16>* digest) {
   return {};
 }
 
-Outcome Rc4(const uint8_t* key, size_t keySize, uint8_t* data, size_t size) {
+Outcome Rc4(const std::array<uint8_t, 16>& md5, size_t keySize, uint8_t* data, size_t size) {
+  const uint8_t* key = md5.data();
   BaseAlgorithms& algorithms = Algorithms();
   if (algorithms.rc4 == nullptr) return {kErrorBadAlgorithm, Step::Open};
   CipherCtxPtr context(EVP_CIPHER_CTX_new());
-  if (!context || keySize == 0 ||
+  if (!context || keySize == 0 || keySize > md5.size() ||
       EVP_CipherInit_ex2(context.get(), algorithms.rc4, nullptr, nullptr, 1, nullptr) != 1 ||
       EVP_CIPHER_CTX_set_key_length(context.get(), static_cast<int>(keySize)) != 1 ||
       EVP_CipherInit_ex2(context.get(), nullptr, key, nullptr, 1, nullptr) != 1) {
@@ -92,6 +100,22 @@ Outcome Rc4(const uint8_t* key, size_t keySize, uint8_t* data, size_t size) {
     done += static_cast<size_t>(slice);
   }
   return {};
+}
+
+Outcome Sha512(const uint8_t* data, size_t size, uint8_t digest[kSha512Bytes]) {
+  MdCtxPtr context(EVP_MD_CTX_new());
+  if (!context) return Fail(kErrorFailed, Step::Acquire);
+  if (EVP_DigestInit_ex(context.get(), EVP_sha512(), nullptr) != 1) return Fail(kErrorBadAlgorithm, Step::Open);
+  if (size > 0 && EVP_DigestUpdate(context.get(), data, size) != 1) return Fail(kErrorFailed, Step::Update);
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1 || length != kSha512Bytes) {
+    return Fail(kErrorFailed, Step::Data);
+  }
+  return {};
+}
+
+void WipeBytes(void* data, size_t size) noexcept {
+  OPENSSL_cleanse(data, size);
 }
 
 }  // namespace crypto::provider

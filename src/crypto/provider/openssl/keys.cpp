@@ -127,8 +127,9 @@ uint32_t AcquireVerifyContext(int providerType, Context* context) {
   return 0;
 }
 
-void ReleaseContext(Context* context) {
-  *context = Context();
+void ReleaseContext(Context* context) noexcept {
+  context->providerType = 0;
+  context->handle = 0;
 }
 
 uint32_t GetProviderName(const Context& context, std::string* name) {
@@ -244,8 +245,12 @@ uint32_t OpenContainer(const std::string& uniqueName, int providerType, Key* key
   return 0;
 }
 
-uint32_t ReleaseKey(Key* key) {
-  *key = Key();
+uint32_t ReleaseKey(Key* key) noexcept {
+  key->uniqueName.clear();
+  key->containerName.clear();
+  key->publicKey.clear();
+  key->privateKey.reset();
+  key->keyError = 0;
   return 0;
 }
 

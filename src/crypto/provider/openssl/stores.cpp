@@ -46,6 +46,15 @@ void Forget(StoreReading* kept) {
   platform::FolderWatchStop(&kept->watch);
 }
 
+// A store owns no handle here, so the kept reading is handed out as a copy
+// of its contents.
+void CopyContents(const Store& from, Store* to) {
+  to->name = from.name;
+  to->certificates = from.certificates;
+  to->crls = from.crls;
+  to->containers = from.containers;
+}
+
 bool LooksLikePem(const Bytes& data) {
   static const char kMarker[] = "-----BEGIN ";
   return std::search(data.begin(), data.end(), kMarker, kMarker + sizeof kMarker - 1) != data.end();
@@ -110,6 +119,13 @@ std::string StoreRoot() {
   return root;
 }
 
+void CloseStore(Store* store) noexcept {
+  store->certificates.clear();
+  store->crls.clear();
+  store->containers.clear();
+  store->handle = 0;
+}
+
 uint32_t OpenStore(StoreName name, Store* store) {
   *store = Store();
   store->name = name;
@@ -117,7 +133,7 @@ uint32_t OpenStore(StoreName name, Store* store) {
   std::lock_guard<std::mutex> hold(readingsLock);
   StoreReading& kept = ReadingOf(name);
   if (kept.folder == folder && !platform::FolderWatchChanged(&kept.watch)) {
-    *store = kept.store;
+    CopyContents(kept.store, store);
     return 0;
   }
   // The watch starts before the reading, so that a change made while the
@@ -145,7 +161,7 @@ uint32_t OpenStore(StoreName name, Store* store) {
   }
   if (watching && whole) {
     kept.folder = folder;
-    kept.store = *store;
+    CopyContents(*store, &kept.store);
   } else {
     platform::FolderWatchStop(&kept.watch);
   }
