@@ -1,8 +1,10 @@
 // The fixture of the cryptography tests (see crypto_fixture.h).
 #include "crypto_fixture.h"
 
+#ifndef _WIN32
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,14 +13,23 @@
 #include "crypto/cms.h"
 #include "platform/clock.h"
 #include "storage/settings.h"
+#ifdef _WIN32
+#include "crypto/provider/test_stores.h"
+#endif
 
 namespace fs = std::filesystem;
 
 namespace crypto_test {
 
 void CryptoTest::SetUp() {
+#ifdef _WIN32
+  // The stores are the system's: the PKI goes into them for this test,
+  // read where it was made.
+  ASSERT_EQ(crypto::provider::InstallTestPki(Pki()), 0u);
+#else
   fs::copy(TESSARIN_TEST_PKI, store.path, fs::copy_options::recursive);
   setenv("TESSARIN_CERTSTORE", store.path.c_str(), 1);
+#endif
   crypto::ResetCertificateStateForTest();
   crypto::SetProviderTypeForTest(crypto::provider::OwnProviderType());
   storage::ClearSettings();
@@ -30,11 +41,23 @@ void CryptoTest::TearDown() {
   platform::SetClockShiftForTest(0);
   storage::ClearSettings();
   crypto::ResetCertificateStateForTest();
+#ifdef _WIN32
+  EXPECT_EQ(crypto::provider::RemoveTestPki(Pki()), 0u);
+#else
   unsetenv("TESSARIN_CERTSTORE");
+#endif
+}
+
+std::string CryptoTest::Pki() const {
+#ifdef _WIN32
+  return TESSARIN_TEST_PKI "/";
+#else
+  return store.path;
+#endif
 }
 
 std::string CryptoTest::CertFile(const std::string& name) const {
-  return store.path + "pki/certs/" + name + ".pem";
+  return Pki() + "pki/certs/" + name + ".pem";
 }
 
 std::string CryptoTest::KeyFile(const std::string& name) const {
@@ -42,7 +65,7 @@ std::string CryptoTest::KeyFile(const std::string& name) const {
 }
 
 std::string CryptoTest::PinFile(const std::string& name) const {
-  return store.path + "pki/" + name + ".pin";
+  return Pki() + "pki/" + name + ".pin";
 }
 
 Bytes CryptoTest::CertDer(const std::string& name) const {
@@ -70,7 +93,11 @@ std::string CryptoTest::CertBase64(const std::string& name) const {
 }
 
 void CryptoTest::RemoveKey(const std::string& name) const {
+#ifdef _WIN32
+  ASSERT_EQ(crypto::provider::RemoveTestCertificate(CertDer(name)), 0u) << name;
+#else
   ASSERT_TRUE(fs::remove(KeyFile(name))) << name;
+#endif
 }
 
 Bytes CryptoTest::SignAt(const std::string& name, int64_t signingTime, const Bytes& content) const {
@@ -88,6 +115,7 @@ Bytes CryptoTest::SignAt(const std::string& name, int64_t signingTime, const Byt
   return message;
 }
 
+#ifndef _WIN32
 Bytes CryptoTest::MakeCrl(const std::string& signer, const std::string& issuer,
                           const std::vector<std::string>& revoked, const std::string& printableName) const {
   std::string keyPem = test_support::ReadText(store.path + "pki/" + signer + "/ca.key");
@@ -144,6 +172,7 @@ Bytes CryptoTest::MakeCrl(const std::string& signer, const std::string& issuer,
   EVP_PKEY_free(key);
   return encoded;
 }
+#endif
 
 std::string CryptoTest::NormalLog() const {
   std::string text;

@@ -1,5 +1,6 @@
 // The fixture of the cryptography tests: a copy of the test PKI made at
-// build time by scripts/make-test-pki as the certificate store, the log in
+// build time by scripts/make-test-pki as the certificate store (on
+// Windows: put into the system stores for the test, made with --rsa), the log in
 // a folder of its own, the PIN setting, and helpers to name the PKI's
 // certificates, read the log and run the openssl command line.
 #pragma once
@@ -23,8 +24,10 @@ class CryptoTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Paths inside the store copy.
+  // Paths inside the store copy; on Windows the PKI is read where it was
+  // made (Pki()), and the store folder is not used.
   std::string Store() const { return store.path; }
+  std::string Pki() const;
   std::string CertFile(const std::string& name) const;   // pki/certs/<name>.pem
   std::string KeyFile(const std::string& name) const;    // My/<name>.key
   std::string PinFile(const std::string& name) const;    // pki/<name>.pin
@@ -36,7 +39,8 @@ class CryptoTest : public ::testing::Test {
   // Base64 of its DER, as a recipient of CryptMessage.
   std::string CertBase64(const std::string& name) const;
 
-  // Takes the key medium of a certificate away.
+  // Takes the key medium of a certificate away (on Windows: the
+  // certificate of "My").
   void RemoveKey(const std::string& name) const;
 
   // A message signed by the certificate at a chosen signing time, made
@@ -49,8 +53,10 @@ class CryptoTest : public ::testing::Test {
   // subject of `issuer`'s certificate as encoded there, or, when
   // `printableName` is given ("/CN=.../O=.../C=..."), that name with every
   // value a PrintableString.
+#ifndef _WIN32
   Bytes MakeCrl(const std::string& signer, const std::string& issuer, const std::vector<std::string>& revoked,
                 const std::string& printableName = "") const;
+#endif
 
   // Everything written to the Normal log so far.
   std::string NormalLog() const;

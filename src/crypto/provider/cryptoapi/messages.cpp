@@ -356,10 +356,14 @@ Outcome DecodeMessage(const Bytes& data, DecodedMessage* message) {
 Outcome VerifySigner(const Context& context, const Bytes& message, size_t index, Bytes* content) {
   if (context.handle == 0) return {kErrorBadProviderType, Step::Size};
   if (message.empty()) return {kErrorBadData, Step::Size};
+  // The verification runs in the default provider of the signer's key
+  // algorithm (no handle given): Wine lets go of a provider handed to
+  // CryptVerifyMessageSignature, after which the caller's context could no
+  // longer tell the provider's name and version.
   CRYPT_VERIFY_MESSAGE_PARA para{};
   para.cbSize = sizeof para;
   para.dwMsgAndCertEncodingType = kEncoding;
-  para.hCryptProv = static_cast<HCRYPTPROV>(context.handle);
+  para.hCryptProv = 0;
   DWORD size = 0;
   if (!CryptVerifyMessageSignature(&para, static_cast<DWORD>(index), message.data(),
                                    static_cast<DWORD>(message.size()), nullptr, &size, nullptr)) {
