@@ -66,6 +66,34 @@ TEST_F(CryptoApiTest, TheKeyIsFoundItsContainerNamedAndTheProviderKnown) {
   }
 }
 
+TEST_F(CryptoApiTest, CopiesTakeAnotherKeyIdentifierOrKey) {
+  Bytes copy = CertDer("alpha");
+  Bytes id(20, 0xAB);
+  ASSERT_EQ(provider::SetCertificateKeyId(&copy, id), 0u);
+  provider::CertInfo info;
+  ASSERT_EQ(provider::ReadCertificate(copy, &info), 0u);
+  EXPECT_EQ(info.keyId, id);
+  EXPECT_EQ(info.serial, Info("alpha").serial);
+
+  ASSERT_EQ(provider::SetCertificatePublicKey(&copy, Info("beta").publicKeyInfo), 0u);
+  ASSERT_EQ(provider::ReadCertificate(copy, &info), 0u);
+  EXPECT_EQ(info.publicKeyInfo, Info("beta").publicKeyInfo);
+
+  // Bare bits: the first 64 bytes of the key take their place.
+  provider::PublicKeyInfo own;
+  ASSERT_TRUE(provider::DecodePublicKeyInfo(Info("alpha").publicKeyInfo, &own).ok());
+  Bytes bits(64, 0x5A);
+  copy = CertDer("alpha");
+  ASSERT_EQ(provider::SetCertificatePublicKey(&copy, bits), 0u);
+  ASSERT_EQ(provider::ReadCertificate(copy, &info), 0u);
+  provider::PublicKeyInfo changed;
+  ASSERT_TRUE(provider::DecodePublicKeyInfo(info.publicKeyInfo, &changed).ok());
+  ASSERT_EQ(changed.key.size(), own.key.size());
+  EXPECT_EQ(Bytes(changed.key.begin(), changed.key.begin() + 64), bits);
+  EXPECT_EQ(Bytes(changed.key.begin() + 64, changed.key.end()), Bytes(own.key.begin() + 64, own.key.end()));
+  EXPECT_EQ(provider::SetCertificatePublicKey(&copy, Bytes(10, 1)), provider::kErrorBadData);
+}
+
 TEST_F(CryptoApiTest, TheKeyTakesItsPin) {
   provider::Store my;
   ASSERT_EQ(provider::OpenStore(provider::StoreName::My, &my), 0u);

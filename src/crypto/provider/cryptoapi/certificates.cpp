@@ -4,6 +4,7 @@
 // certificate in a list (CertFindCertificateInCRL) and the check of a
 // list's signature (CryptVerifyCertificateSignatureEx). Called by the code
 // of src/crypto/ through provider.h.
+#include <algorithm>
 #include <cstring>
 
 #include "crypto/provider/cryptoapi/cryptoapi_util.h"
@@ -139,14 +140,18 @@ uint32_t SetCertificatePublicKey(Bytes* certDer, const Bytes& publicKey) {
       info->SubjectPublicKeyInfo = *given;
       return 0;
     }
-    // Bare key bits of the certificate's own kind: an uncompressed point
-    // (65 bytes, 0x04 first) or its two coordinates.
+    // Bare key bits of the certificate's own kind: the whole key, the two
+    // coordinates of an uncompressed point (after its 0x04), else the
+    // first 64 bytes written over the first 64 of the certificate's key.
     CRYPT_BIT_BLOB& own = info->SubjectPublicKeyInfo.PublicKey;
     if (publicKey.size() == own.cbData) {
       bits = publicKey;
     } else if (publicKey.size() == 64 && own.cbData == 65 && own.pbData[0] == 0x04) {
       bits.assign(1, 0x04);
       bits.insert(bits.end(), publicKey.begin(), publicKey.end());
+    } else if (publicKey.size() >= 64 && own.cbData >= 64) {
+      bits.assign(own.pbData, own.pbData + own.cbData);
+      std::copy(publicKey.begin(), publicKey.begin() + 64, bits.begin());
     } else {
       return kErrorBadData;
     }
