@@ -56,6 +56,12 @@ TEST_F(CryptoApiTest, TheKeyIsFoundItsContainerNamedAndTheProviderKnown) {
   Bytes spki;
   ASSERT_TRUE(provider::ExportPublicKeyInfo(key, &spki).ok());
   EXPECT_EQ(spki, Info("alpha").publicKeyInfo);
+  std::string unique;
+  ASSERT_EQ(provider::GetUniqueContainerName(key, &unique), 0u);
+  provider::Key reopened;
+  EXPECT_EQ(provider::OpenContainer(unique, provider::OwnProviderType(), &reopened), 0u);
+  EXPECT_EQ(provider::OpenContainer("tessarin-test-none", provider::OwnProviderType(), &reopened),
+            provider::kErrorBadKeyset);
 
   EXPECT_TRUE(crypto::IsContainer(Id("alpha"), crypto::kContainerPresent));
   RemoveKey("beta");
@@ -108,6 +114,9 @@ TEST_F(CryptoApiTest, TheKeyTakesItsPin) {
 }
 
 TEST_F(CryptoApiTest, ASignedDocumentVerifiesAndCarriesItsDigest) {
+  int none = 0;
+  EXPECT_EQ(crypto::VerifyMessageSignature(Block("plain text"), &none, nullptr, nullptr, nullptr), -1);
+  EXPECT_EQ(crypto::VerifyMessageSignature(Block(CertDer("alpha")), &none, nullptr, nullptr, nullptr), -1);
   crypto::DataBlock signedMessage;
   ASSERT_EQ(crypto::SignMessage(Block("a document"), Id("alpha"), &signedMessage, true), 0u);
   int count = 0;
