@@ -9,6 +9,10 @@ namespace platform {
 // handed around the program end with it.
 extern const char kPathSeparator;
 
+// What the name of an executable ends with: nothing on Linux, ".exe" on
+// Windows ("Tessarin" and "Tessarin.exe").
+extern const char kExecutableSuffix[];
+
 // Full path of the running executable (UTF-8), or empty on failure
 // (LastSystemError() tells why).
 std::string ExecutablePath();

@@ -62,7 +62,7 @@ bool ClientStarted(const ClientFiles& files) {
 ClientFiles ClientFilesIn(const std::string& folder) {
   ClientFiles files;
   files.stem = folder + "Tessarin";
-  files.executable = files.stem;  // Linux executables carry no extension
+  files.executable = files.stem + platform::kExecutableSuffix;  // "Tessarin.exe" on Windows
   files.previous = files.stem + ".old";
   files.secondPrevious = files.stem + ".old" + ".old";
   files.update = files.stem + ".upd";

@@ -18,7 +18,7 @@ namespace updater {
 // separator).
 struct ClientFiles {
   std::string stem;            // folder + "Tessarin"
-  std::string executable;      // the client's executable
+  std::string executable;      // the client's executable (stem + ".exe" on Windows)
   std::string previous;        // the one that ran before this update
   std::string secondPrevious;  // the fallback before that
   std::string update;          // the new executable written by the client

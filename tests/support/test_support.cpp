@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <vector>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -32,19 +34,35 @@ TempFolder::TempFolder() {
 }
 
 TempFolder::~TempFolder() {
-  std::error_code ignored;
-  // Tests make folders read-only; give write access back before removing.
-  std::vector<fs::path> inside;
-  for (auto it = fs::recursive_directory_iterator(path, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    inside.push_back(it->path());
+  // A program that ran from the folder on Windows keeps its file until its
+  // process has gone, a moment after it has done its work: try again then.
+  // (A folder that stays for another reason, the log's file still open
+  // under Wine, is not waited for.)
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::error_code ignored;
+    // Tests make folders read-only; give write access back before removing.
+    std::vector<fs::path> inside;
+    for (auto it = fs::recursive_directory_iterator(path, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+      inside.push_back(it->path());
+    }
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+    // Deepest first, one by one: remove_all of the Windows runtime never
+    // returns while a file in the tree is still open (the log's, say).
+    bool fileKept = false;
+    for (auto it = inside.rbegin(); it != inside.rend(); ++it) {
+      if (!fs::remove(*it, ignored) && fs::is_regular_file(*it, ignored)) fileKept = true;
+    }
+    fs::remove(path, ignored);
+#ifdef _WIN32
+    if (!fileKept) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+#else
+    (void)fileKept;
+    return;
+#endif
   }
-  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
-  // Deepest first, one by one: remove_all of the Windows runtime never
-  // returns while a file in the tree is still open (the log's, say).
-  for (auto it = inside.rbegin(); it != inside.rend(); ++it) fs::remove(*it, ignored);
-  fs::remove(path, ignored);
 }
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {

@@ -20,6 +20,7 @@
 namespace platform {
 
 const char kPathSeparator = '/';
+const char kExecutableSuffix[] = "";
 
 namespace {
 

@@ -14,6 +14,7 @@
 namespace platform {
 
 const char kPathSeparator = '\\';
+const char kExecutableSuffix[] = ".exe";
 
 namespace {
 
