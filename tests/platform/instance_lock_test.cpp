@@ -7,6 +7,14 @@
 #include <unistd.h>
 #endif
 
+#ifdef _WIN32
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/process.h"
+#endif
+
 #include "test_support.h"
 
 namespace {
@@ -28,6 +36,26 @@ TEST(InstanceLock, ASecondHolderFindsItHeldAndAnotherFolderIsFree) {
   EXPECT_EQ(platform::AcquireInstanceLock(first.path), platform::InstanceLock::HeldByAnother);
   EXPECT_FALSE(platform::InstanceLockHeld(second.path));
   EXPECT_EQ(platform::AcquireInstanceLock(second.path), platform::InstanceLock::Acquired);
+}
+
+TEST(InstanceLock, ASecondProcessFindsItHeldAndAnotherFolderIsFree) {
+  test_support::TempFolder first;
+  test_support::TempFolder second;
+  ASSERT_EQ(platform::AcquireInstanceLock(first.path), platform::InstanceLock::Acquired);
+  // The helper (process_helper.cpp) tries both locks and ends.
+  const std::string result = first.path + "result";
+  ASSERT_TRUE(platform::ProcessStart(test_support::BuiltProgram("tests/platform/platform_helper.exe"),
+                                     {"lock", first.path, second.path, result}));
+  for (int i = 0; i < 1000 && !std::filesystem::exists(result); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(test_support::ReadText(result), "first held, second taken");
+  // The helper's lock on the second folder goes with the helper.
+  for (int i = 0; i < 1000 && platform::InstanceLockHeld(second.path); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(platform::InstanceLockHeld(second.path));
+  EXPECT_TRUE(platform::InstanceLockHeld(first.path));
 }
 #else
 
