@@ -9,6 +9,12 @@ namespace platform {
 
 int CurrentProcessId();
 
+// The arguments this program was started with, its own name first, as
+// UTF-8: main's argv on Linux; on Windows, where argv is in the ANSI code
+// page, the wide command line (argc and argv are then used only when it
+// cannot be read).
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
 // Ends this process at once with the exit code, from any thread: the
 // standard streams are flushed, and neither exit handlers nor destructors
 // of static objects run (other threads may still be using them).

@@ -4,23 +4,18 @@
 //                                   it received, one per line, to <result>;
 //   lock <first> <second> <result>  tries the instance locks of two program
 //                                   folders and writes what it found.
-// Text is UTF-8; the arguments arrive as UTF-16 (wmain), as the system
-// passes them.
+// Text is UTF-8, the arguments as ProgramArguments gives them.
 #include <string>
 #include <vector>
 
-#include "platform/codepage.h"
 #include "platform/file.h"
 #include "platform/instance_lock.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    std::string argument;
-    platform::WideToCodePage(argv[i], 65001, &argument);
-    args.push_back(argument);
-  }
+int main(int argc, char** argv) {
+  std::vector<std::string> args = platform::ProgramArguments(argc, argv);
+  if (!args.empty()) args.erase(args.begin());  // its own name
   std::string out;
   if (args.size() >= 2 && args[0] == "args") {
     out = platform::ExecutablePath() + "\n";

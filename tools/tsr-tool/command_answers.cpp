@@ -13,6 +13,7 @@
 #include "crypto/exchange_cipher.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 
 namespace tsr_tool {
 namespace {
@@ -33,9 +34,7 @@ int RunAnswers(const Command& self, const std::vector<std::string>& args) {
   }
   bool whole = args.size() == 4;
   if (whole && args[3] != "--xml") return UsageError(self, "unknown option " + args[3]);
-  std::string in = args[0];
-  if (in.back() != '/') in += '/';
-  in += "in/";
+  const std::string in = platform::AsFolder(args[0]) + "in" + platform::kPathSeparator;
 
   std::vector<platform::FolderEntry> entries;
   if (!platform::FolderExists(in)) return kExitOk;  // no answer was written yet

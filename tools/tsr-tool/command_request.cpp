@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 
 namespace tsr_tool {
 namespace {
@@ -63,8 +64,7 @@ bool ReadBase64(const std::string& path, std::string* text) {
 
 int RunRequest(const Command& self, const std::vector<std::string>& args) {
   if (args.empty() || args[0].rfind("--", 0) == 0) return UsageError(self, "expected FOLDER first");
-  std::string folder = args[0];
-  if (folder.back() != '/') folder += '/';
+  const std::string folder = platform::AsFolder(args[0]);
   std::map<std::string, std::string> values;   // by option
   std::vector<std::pair<std::string, std::string>> certificates;  // cpk file, add file
   bool confirm = false;
@@ -140,7 +140,7 @@ int RunRequest(const Command& self, const std::vector<std::string>& args) {
     return kExitFailure;
   }
 
-  std::string out = folder + "out/";
+  std::string out = folder + "out" + platform::kPathSeparator;
   if (!platform::FolderExists(out) && !platform::FolderCreate(out)) {
     std::fprintf(stderr, "tsr-tool request: cannot create %s (system error %d)\n", out.c_str(),
                  platform::LastSystemError());
@@ -156,7 +156,7 @@ int RunRequest(const Command& self, const std::vector<std::string>& args) {
       name = core::Format("%s_%d.xml", stem.c_str(), counter);
     }
   }
-  if (name.find('/') != std::string::npos || name.size() < 5 || name.compare(name.size() - 4, 4, ".xml") != 0) {
+  if (name.find_first_of("/\\") != std::string::npos || name.size() < 5 || name.compare(name.size() - 4, 4, ".xml") != 0) {
     return UsageError(self, "--as takes a plain file name ending in .xml");
   }
   std::string temporary = out + name + ".tmp";

@@ -12,6 +12,7 @@
 
 #include "commands.h"
 #include "core/text.h"
+#include "platform/file.h"
 #include "platform/instance_lock.h"
 #include "platform/paths.h"
 #include "storage/database.h"
@@ -44,13 +45,15 @@ bool IsKnownKey(const std::string& name) {
 }
 
 // The program folder as the client names it: absolute, links resolved,
-// ending with the separator.
+// ending with the separator. Paths are UTF-8 (string() and a path made of
+// a std::string would take the ANSI code page on Windows).
 std::string ProgramFolderOf(const std::string& dir) {
   std::error_code error;
-  std::filesystem::path path = std::filesystem::weakly_canonical(std::filesystem::absolute(dir), error);
-  std::string folder = (error ? std::filesystem::path(dir) : path).string();
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder;
+  const std::filesystem::path given(std::u8string(dir.begin(), dir.end()));
+  std::filesystem::path path = std::filesystem::absolute(given, error);
+  if (!error) path = std::filesystem::weakly_canonical(path, error);
+  const std::u8string folder = (error ? given : path).u8string();
+  return platform::AsFolder(std::string(folder.begin(), folder.end()));
 }
 
 // What list and get print for a record: the integer, the text, or a mask
@@ -147,13 +150,12 @@ int RunSettings(const Command& self, const std::vector<std::string>& args) {
   }
 
   std::string folder = ProgramFolderOf(dir);
-  std::error_code error;
-  if (!std::filesystem::is_directory(folder, error)) {
+  if (!platform::FolderExists(folder)) {
     std::fprintf(stderr, "%s is not a folder\n", folder.c_str());
     return kExitFailure;
   }
   std::string database = folder + "TS.db";
-  if (!writing && !std::filesystem::exists(database, error)) {
+  if (!writing && !platform::FileExists(database)) {
     std::fprintf(stderr, "%s does not exist\n", database.c_str());
     return kExitFailure;
   }

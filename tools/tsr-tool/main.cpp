@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/process.h"
 
 namespace tsr_tool {
 namespace {
@@ -77,20 +78,22 @@ bool WriteOutput(const std::string& path, const std::vector<uint8_t>& data) {
 
 int main(int argc, char** argv) {
   using namespace tsr_tool;
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    PrintUsage(argc < 2 ? stderr : stdout);
-    return argc < 2 ? kExitUsage : kExitOk;
+  // UTF-8 on every system: folders and files are named in it.
+  const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
+  if (args.size() < 2 || args[1] == "--help" || args[1] == "-h") {
+    PrintUsage(args.size() < 2 ? stderr : stdout);
+    return args.size() < 2 ? kExitUsage : kExitOk;
   }
   for (const Command& command : kCommands) {
-    if (std::strcmp(argv[1], command.name) != 0) continue;
+    if (args[1] != command.name) continue;
     try {
-      return command.run(command, std::vector<std::string>(argv + 2, argv + argc));
+      return command.run(command, std::vector<std::string>(args.begin() + 2, args.end()));
     } catch (const std::exception& error) {
       std::fprintf(stderr, "tsr-tool %s: %s\n", command.name, error.what());
       return kExitFailure;
     }
   }
-  std::fprintf(stderr, "tsr-tool: unknown command '%s'\n\n", argv[1]);
+  std::fprintf(stderr, "tsr-tool: unknown command '%s'\n\n", args[1].c_str());
   PrintUsage(stderr);
   return kExitUsage;
 }

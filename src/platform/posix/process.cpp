@@ -71,6 +71,10 @@ bool CommandExists(const char* name) {
 
 int CurrentProcessId() { return static_cast<int>(getpid()); }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 void ProcessEndNow(int exitCode) {
   std::fflush(nullptr);
   _exit(exitCode);

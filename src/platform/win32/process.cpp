@@ -1,14 +1,16 @@
 // Processes on Windows: starting programs with CreateProcessW (the command
-// line quoted as the runtime's argument parser reads it back), ending this
-// one at once, the hand-over event to a running client, and opening
-// documents with the shell's "open" verb. Called by the client, the updater
-// and the document viewer.
+// line quoted as the runtime's argument parser reads it back), this one's
+// arguments from its wide command line, ending this one at once, the
+// hand-over event to a running client, and opening documents with the
+// shell's "open" verb. Called by the client, the updater, the document
+// viewer and tsr-tool.
 #include "platform/process.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cwchar>
 
 #include "platform/error.h"
 #include "platform/win32/handover.h"
@@ -59,6 +61,16 @@ bool OpenWith(const std::wstring& file, const std::wstring& parameters) {
 }  // namespace
 
 int CurrentProcessId() { return static_cast<int>(GetCurrentProcessId()); }
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(win32::Narrow(wide[i], wcslen(wide[i])));
+  LocalFree(wide);
+  return arguments;
+}
 
 void ProcessEndNow(int exitCode) {
   std::fflush(nullptr);
