@@ -3,6 +3,7 @@
 #include "exchange/intake.h"
 
 #include <atomic>
+#include <cstddef>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -153,7 +154,7 @@ bool ListRequest(ReplyResult* result, std::vector<uint8_t>* list) {
       if (list != nullptr) {
         const size_t count = record.payload.size() / kIdmBytes;
         ShowLine(L"Получен список из сообщений - " + std::to_wstring(count));
-        list->assign(record.payload.begin(), record.payload.begin() + static_cast<long>(count * kIdmBytes));
+        list->assign(record.payload.begin(), record.payload.begin() + static_cast<std::ptrdiff_t>(count * kIdmBytes));
       }
     } else if (record.type == kReplyRefused && !record.payload.empty()) {
       *result = ReplyResult{kReplyRefused, record.payload[0]};

@@ -4,6 +4,7 @@
 #include "exchange/session.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -125,7 +126,7 @@ bool AcceptSession(const std::vector<uint8_t>& answer, const crypto::KeyId& owne
   }
 
   std::vector<uint8_t> proven(answer.begin() + kSessionRecordOffset,
-                              answer.begin() + static_cast<long>(kSessionRecordOffset + grant.provenBytes));
+                              answer.begin() + static_cast<std::ptrdiff_t>(kSessionRecordOffset + grant.provenBytes));
   proven.insert(proven.end(), key.begin(), key.end());
   uint8_t digest[serverlink::kSha512Bytes];
   bool digestMade = serverlink::Sha512(proven.data(), proven.size(), digest);

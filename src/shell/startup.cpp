@@ -35,7 +35,8 @@
 
 namespace shell {
 
-const char kUpdaterFileName[] = "TSR_Update";
+// Started by its full name: the system adds no ".exe" to it.
+const std::string kUpdaterFileName = std::string("TSR_Update") + platform::kExecutableSuffix;
 
 namespace {
 

@@ -11,8 +11,9 @@ namespace shell {
 constexpr int kExitOk = 0;       // normal end, second instance, no executable path
 constexpr int kExitFailure = 1;  // folder not writable, database, updater missing or not started
 
-// The updater's file beside the client, and the size it must exceed.
-extern const char kUpdaterFileName[];
+// The updater's file beside the client ("TSR_Update", "TSR_Update.exe" on
+// Windows), and the size it must exceed.
+extern const std::string kUpdaterFileName;
 constexpr long kUpdaterMinimumSize = 100000;
 
 // True when the marker file "interface.web" was present at start and the

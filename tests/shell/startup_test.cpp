@@ -12,6 +12,7 @@
 #include "core/folders.h"
 #include "platform/fault_injection.h"
 #include "platform/net.h"
+#include "platform/paths.h"
 #include "platform/ui.h"
 #include "storage/database.h"
 #include "test_support.h"
@@ -28,7 +29,9 @@ class StartupTest : public ::testing::Test {
     platform::ClearFaults();
     storage::CloseDatabase();
   }
-  void PutUpdater(size_t size) { WriteText(dir.path + "TSR_Update", std::string(size, 'u')); }
+  // The updater's file as each system names it.
+  const std::string updater = std::string("TSR_Update") + platform::kExecutableSuffix;
+  void PutUpdater(size_t size) { WriteText(dir.path + updater, std::string(size, 'u')); }
   test_support::ScopedLogFolder logs;
   test_support::TempFolder dir;
 };
@@ -38,7 +41,7 @@ TEST_F(StartupTest, AFolderWithoutWriteAccessEndsWithCodeOneBeforeAnythingIsCrea
   platform::InjectFault(platform::Syscall::Open, EACCES, -1, dir.path);
   EXPECT_EQ(shell::AppInit(dir.path + "Tessarin"), shell::kExitFailure);
   platform::ClearFaults();
-  EXPECT_EQ(test_support::ListTree(dir.path), (std::vector<std::string>{"TSR_Update"}));
+  EXPECT_EQ(test_support::ListTree(dir.path), (std::vector<std::string>{updater}));
 }
 
 TEST_F(StartupTest, NoExecutablePathEndsWithCodeZero) {
