@@ -39,7 +39,8 @@ bool IsClient(const std::string& path, const std::string& name) {
 }
 
 // A stand-in client: records its name in "ran" and, when `starts`, writes
-// the start marker as a real client does.
+// the start marker as a real client does. One that `holds` is the old
+// client of OldClient below instead.
 #ifdef _WIN32
 void PutClient(const std::string& path, const std::string& name, bool starts, bool holds = false) {
   fs::copy_file(test_support::BuiltProgram("tests/updater/updater_stand_in.exe"), path,
