@@ -5,6 +5,7 @@
 // last only once the store is committed (CERT_STORE_CTRL_COMMIT).
 #include "crypto/provider/test_stores.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "crypto/provider/cryptoapi/cryptoapi_util.h"
@@ -136,10 +137,16 @@ uint32_t AddOrganisation(HCERTSTORE my, const std::string& folder, const std::st
   return 0;
 }
 
-// The issuers' certificates and lists of CA/.
+// The issuers' certificates and lists of CA/. Of several lists of one
+// issuer only the newest goes in: Wine reads a system store back with
+// "replace existing", which takes lists of the same issuer for one, so
+// which of them the next opening sees would depend on the order of their
+// digests in the registry.
 uint32_t AddIssuers(HCERTSTORE ca, const std::string& folder) {
   std::vector<platform::FolderEntry> entries;
   if (!platform::ListFolder(folder + "CA/", "*", &entries)) return kErrorNotFound;
+  std::vector<const CRL_CONTEXT*> newest;  // one per issuer
+  uint32_t result = 0;
   for (const platform::FolderEntry& entry : entries) {
     if (entry.isFolder || entry.name.empty() || entry.name[0] == '.') continue;
     Bytes der = FileDer(folder + "CA/" + entry.name);
@@ -149,11 +156,28 @@ uint32_t AddIssuers(HCERTSTORE ca, const std::string& folder) {
                                          nullptr)) {
       continue;
     }
-    if (!CertAddEncodedCRLToStore(ca, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_ALWAYS, nullptr)) {
-      return LastError();
+    const CRL_CONTEXT* crl = CertCreateCRLContext(X509_ASN_ENCODING, der.data(), size);
+    if (crl == nullptr) {
+      result = LastError();
+      break;
+    }
+    auto same = std::find_if(newest.begin(), newest.end(), [crl](const CRL_CONTEXT* held) {
+      return CertCompareCertificateName(X509_ASN_ENCODING, &held->pCrlInfo->Issuer, &crl->pCrlInfo->Issuer);
+    });
+    if (same == newest.end()) {
+      newest.push_back(crl);
+    } else if (CompareFileTime(&crl->pCrlInfo->ThisUpdate, &(*same)->pCrlInfo->ThisUpdate) > 0) {
+      CertFreeCRLContext(*same);
+      *same = crl;
+    } else {
+      CertFreeCRLContext(crl);
     }
   }
-  return 0;
+  for (const CRL_CONTEXT* crl : newest) {
+    if (result == 0 && !CertAddCRLContextToStore(ca, crl, CERT_STORE_ADD_ALWAYS, nullptr)) result = LastError();
+    CertFreeCRLContext(crl);
+  }
+  return result;
 }
 
 std::string WithSeparator(std::string folder) {
