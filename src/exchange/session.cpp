@@ -16,6 +16,7 @@
 #include "core/text.h"
 #include "crypto/certificates.h"
 #include "crypto/cms.h"
+#include "crypto/provider/provider.h"
 #include "exchange/email.h"
 #include "exchange/intake.h"
 #include "exchange/result_codes.h"
@@ -602,6 +603,60 @@ bool CheckContainer() {
     core::LogException("CheckContainer");
     return false;
   }
+}
+
+ValidityOutlook SelectedValidity() {
+  ValidityOutlook outlook;
+  crypto::CertificateEntry entry;
+  if (!crypto::GetSelectedEntry(&entry)) return outlook;
+  outlook.certificate = true;
+  outlook.certificateEnds = entry.validTo;
+  crypto::DataBlock der;
+  if (!crypto::GetCertBlob(entry.keyId, &der)) return outlook;
+  std::vector<uint8_t> certificate = crypto::BlockBytes(der);
+  // The list the revocation check would choose: the newest of the issuer's
+  // lists that a certificate of the issuer verifies.
+  crypto::provider::Store ca;
+  if (crypto::provider::OpenStore(crypto::provider::StoreName::CA, &ca) != 0) return outlook;
+  int64_t newest = 0;
+  for (const std::vector<uint8_t>& crl : ca.crls) {
+    crypto::provider::CrlInfo info;
+    if (crypto::provider::ReadCrl(crl, &info) != 0 || !crypto::provider::CrlIssuerMatches(crl, certificate)) continue;
+    if (crypto::provider::VerifyCrlSignature(ca, crl) != 0) continue;
+    if (outlook.revocationList && info.thisUpdate <= newest) continue;
+    outlook.revocationList = true;
+    newest = info.thisUpdate;
+    outlook.listNextUpdate = info.nextUpdate;
+  }
+  return outlook;
+}
+
+int64_t DaysUntil(int64_t when, int64_t now) {
+  constexpr int64_t kDay = 864000000000LL;  // 100-ns units of a day
+  int64_t difference = when - now;
+  return difference >= 0 ? difference / kDay : -((-difference + kDay - 1) / kDay);
+}
+
+std::wstring ValidityWarning(const ValidityOutlook& outlook, int64_t now) {
+  std::wstring warning;
+  if (outlook.certificate) {
+    int64_t days = DaysUntil(outlook.certificateEnds, now);
+    if (days < kCertificateWarningDays) {
+      warning = days < 0 ? L"Срок действия выбранного сертификата истек."
+                         : L"Срок действия выбранного сертификата истекает через " +
+                               std::to_wstring(days) + L" дн.";
+    }
+  }
+  if (outlook.revocationList && outlook.listNextUpdate != 0) {
+    int64_t days = DaysUntil(outlook.listNextUpdate, now);
+    if (days < kListWarningDays) {
+      if (!warning.empty()) warning += L" ";
+      warning += outlook.listNextUpdate <= now
+                     ? L"Срок действия СОС истек " + std::to_wstring(-days) + L" дн. назад. Обновите СОС."
+                     : L"Срок действия СОС истекает через " + std::to_wstring(days) + L" дн. Обновите СОС.";
+    }
+  }
+  return warning;
 }
 
 bool SessionOpen() {

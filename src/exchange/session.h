@@ -21,6 +21,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "link/exchange_record.h"
@@ -93,6 +94,31 @@ bool CheckCert();
 // medium starts timer 1002 and counts a failure; from the third failure in
 // a row the client state becomes 2. False without a selected certificate.
 bool CheckContainer();
+
+// How long the selected certificate and its issuer's revocation list still
+// serve: for the warnings before they run out (the shell) and for tsr-tool
+// doctor. Reads the store; sends nothing.
+struct ValidityOutlook {
+  bool certificate = false;     // a certificate is selected
+  int64_t certificateEnds = 0;  // the end of its validity, file time (UTC)
+  bool revocationList = false;  // a list of its issuer that the issuer's certificate verifies
+  int64_t listNextUpdate = 0;   // the newest such list's next update, file time (UTC); 0 when it names none
+};
+ValidityOutlook SelectedValidity();
+
+// Whole days from `now` to `when` (both file times), rounded down: -1 for
+// a moment of yesterday.
+int64_t DaysUntil(int64_t when, int64_t now);
+
+// The certificate warns this many days before its end, the list this many
+// before its next update.
+constexpr int kCertificateWarningDays = 30;
+constexpr int kListWarningDays = 2;
+
+// The user's warning for the outlook at `now`, in Russian: the days left
+// of the certificate when it ends within 30 days, the list's when its next
+// update is past or within 2 days. Empty when neither.
+std::wstring ValidityWarning(const ValidityOutlook& outlook, int64_t now);
 
 // True when the selected certificate entry holds a session (any non-zero
 // identifier byte).

@@ -64,6 +64,9 @@ bool FileDelete(const std::string& path);
 bool FileCopyMode(const std::string& from, const std::string& to);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
+// Bytes the current user may still write on the volume of the folder;
+// false, with the system's code, when the volume cannot be asked.
+bool FreeDiskSpace(const std::string& folder, uint64_t* bytes);
 
 // Creates one folder. False with ErrorKind::AlreadyExists when it is there.
 bool FolderCreate(const std::string& path);

@@ -80,7 +80,10 @@ ConsoleInput& Input() {
 std::mutex modalTurn;  // one modal dialog reads the console at a time
 std::atomic<int64_t> lastInputMs{MonotonicMs()};
 
+std::atomic<bool> consoleEcho{true};
+
 void Print(const std::wstring& text) {
+  if (!consoleEcho.load()) return;
   std::string bytes;
   WideToCodePage(text, 65001, &bytes);
   std::lock_guard<std::mutex> lock(consoleMutex);
@@ -299,6 +302,8 @@ Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons
 }
 
 void ConsolePrint(const std::wstring& text) { Print(text); }
+
+void SetConsoleEcho(bool on) { consoleEcho.store(on); }
 
 void StartConsoleInput(std::function<void(const std::wstring& line)> handler) {
   ConsoleInput& input = Input();

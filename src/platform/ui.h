@@ -121,6 +121,10 @@ Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons
 // Prints a line to the console as it is (no stamp).
 void ConsolePrint(const std::wstring& text);
 
+// Whether status lines, balloons and message boxes are printed to the
+// console (on until switched off; tsr-tool keeps its output to itself).
+void SetConsoleEcho(bool on);
+
 // Console input -------------------------------------------------------------
 
 // Headless: reads the console (stdin) line by line on a thread of its own

@@ -31,6 +31,7 @@ int RunSettings(const Command& self, const std::vector<std::string>& args);
 int RunExchange(const Command& self, const std::vector<std::string>& args);
 int RunRequest(const Command& self, const std::vector<std::string>& args);
 int RunAnswers(const Command& self, const std::vector<std::string>& args);
+int RunDoctor(const Command& self, const std::vector<std::string>& args);
 
 // Prints "usage: tsr-tool <name> <usage>" to stderr and returns kExitUsage.
 int UsageError(const Command& self, const std::string& problem);

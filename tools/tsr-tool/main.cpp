@@ -42,6 +42,11 @@ const Command kCommands[] = {
     {"answers", "FOLDER --iks HEX40|HEX32 [--xml]",
      "decipher and print the answer files in FOLDER/in/: one line each, or the whole text",
      RunAnswers},
+    {"doctor", "[--folder DIR] [--json]",
+     "check the client in DIR (default: the current folder), its certificate, revocation list, "
+     "exchange folder, proxy, server and web interface; one line per check (ok, warn, FAIL), "
+     "exit 1 when a check failed",
+     RunDoctor},
 };
 
 void PrintUsage(std::FILE* to) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -174,6 +175,13 @@ bool FileExists(const std::string& path) {
 bool FolderExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FreeDiskSpace(const std::string& folder, uint64_t* bytes) {
+  struct statvfs volume;
+  if (statvfs(folder.c_str(), &volume) != 0) return false;
+  *bytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+  return true;
 }
 
 namespace {

@@ -197,6 +197,13 @@ bool FolderExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool FreeDiskSpace(const std::string& folder, uint64_t* bytes) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExW(Wide(folder).c_str(), &available, nullptr, nullptr)) return false;
+  *bytes = available.QuadPart;
+  return true;
+}
+
 bool FolderCreate(const std::string& path) {
   if (FaultFires(Syscall::MakeFolder, path.c_str())) return false;
   if (!CreateDirectoryW(Wide(path).c_str(), nullptr)) return Fail();
