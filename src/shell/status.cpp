@@ -21,6 +21,7 @@ constexpr size_t kBalloonLimit = 255;     // characters of a balloon text
 
 std::mutex warningMutex;
 std::wstring trayWarning;  // guarded by warningMutex
+std::wstring validityWarning;  // guarded by warningMutex
 
 int IconOfState(int state) {
   if (state == core::kStateReady) return kIconReady;
@@ -46,7 +47,12 @@ void ClearStatusList() { platform::ui::StatusListClear(); }
 void SetStatusBarText(const std::wstring& text) { platform::ui::SetStatusBarText(text); }
 
 void UpdateTrayIcon(bool changeIcon, const std::wstring& text) {
-  std::wstring tip = text.empty() ? SelectedCertificateName() + L" " + kVersionTextWide : text;
+  std::wstring tip = text;
+  if (tip.empty()) {
+    tip = SelectedCertificateName() + L" " + kVersionTextWide;
+    std::wstring validity = ValidityWarningText();
+    if (!validity.empty()) tip += L"\n" + validity;
+  }
   if (tip.size() > kTipLimit) tip.resize(kTipLimit);
   int state = core::GetClientState();
   platform::ui::TrayUpdate(tip, IconOfState(state), changeIcon);
@@ -63,6 +69,16 @@ void UpdateTrayIcon(bool changeIcon, const std::wstring& text) {
 std::wstring TrayWarning() {
   std::lock_guard<std::mutex> lock(warningMutex);
   return trayWarning;
+}
+
+void SetValidityWarning(const std::wstring& text) {
+  std::lock_guard<std::mutex> lock(warningMutex);
+  validityWarning = text;
+}
+
+std::wstring ValidityWarningText() {
+  std::lock_guard<std::mutex> lock(warningMutex);
+  return validityWarning;
 }
 
 }  // namespace shell

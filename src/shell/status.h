@@ -33,4 +33,11 @@ void UpdateTrayIcon(bool changeIcon, const std::wstring& text);
 // The balloon text shown last while the client state was not 0.
 std::wstring TrayWarning();
 
+// The warning that the selected certificate or its revocation list runs
+// out soon (empty when neither): while set it stands after the
+// certificate's name in the tray tip, and the web page shows it as its
+// message while the client state is 0. Set by the shell's daily check.
+void SetValidityWarning(const std::wstring& text);
+std::wstring ValidityWarningText();
+
 }  // namespace shell

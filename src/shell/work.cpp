@@ -32,6 +32,7 @@ std::atomic<bool> autoExchange{false};
 std::mutex passMutex;
 std::function<void()> folderPass;  // guarded by passMutex
 platform::ThreadHandle passThread;  // guarded by passMutex
+std::atomic<int> validityBalloonDay{0};  // yyyymmdd of the last validity balloon
 
 bool ServiceMode() { return storage::GetSettingInt("IDC_SERVICE") != 0; }
 
@@ -81,6 +82,7 @@ bool StartWork() {
 
   crypto::CertificateEntry selected;
   if (crypto::GetSelectedEntry(&selected)) platform::ui::SetTitle(selected.subjectName);
+  WarnOfValidity();
   if (!service) exchange::LoadMessagesFromBase();
   if (!exchange::CheckContainer()) return true;  // timer 1002 tries again
 
@@ -166,6 +168,21 @@ void NewDayCheck() {
   exchange::SetUpdateChecked(false);
   exchange::SetServiceStatus(0);
   exchange::SetProgramDigest(exchange::ProgramDigest{});
+  if (crypto::SelectedCertificate() >= 0) WarnOfValidity();
+}
+
+void WarnOfValidity() {
+  std::wstring warning = exchange::ValidityWarning(exchange::SelectedValidity(), platform::FileTimeNow());
+  SetValidityWarning(warning);
+  if (warning.empty()) return;
+  core::LogWide(warning);
+  ShowStatus(warning);
+  // The tip carries it from now on; with another warning in force the tip
+  // shows that one until the state is ready again.
+  if (core::GetClientState() == core::kStateReady) UpdateTrayIcon(false, L"");
+  platform::CalendarTime now = platform::LocalNow();
+  int today = now.year * 10000 + now.month * 100 + now.day;
+  if (validityBalloonDay.exchange(today) != today) platform::ui::TrayBalloon(L"Внимание", warning);
 }
 
 void WaitUserInput() {
@@ -176,6 +193,8 @@ void WaitUserInput() {
 
 void ResetWorkForTest() {
   autoExchange = false;
+  validityBalloonDay = 0;
+  SetValidityWarning(L"");
   std::lock_guard<std::mutex> lock(passMutex);
   platform::ThreadJoin(passThread);
   passThread = nullptr;

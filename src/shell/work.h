@@ -40,6 +40,12 @@ void TimerUser();
 // afresh.
 void NewDayCheck();
 
+// Warns when the selected certificate ends within 30 days or its
+// revocation list's next update is past or within 2 days: the line goes to
+// the status list, the tray tip and the web page's message, and a balloon
+// "Внимание" shows it once a day. Run by StartWork and on a new day.
+void WarnOfValidity();
+
 // (Re)starts timer 1004, which hides the window after a minute without
 // input.
 void WaitUserInput();

@@ -87,6 +87,10 @@ std::string DocumentsAnswerOf(int count) {
     } else {
       message = Utf8(kNothingNew);
     }
+    // A certificate or revocation list that runs out soon is said whatever
+    // else the message says.
+    std::wstring validity = shell::ValidityWarningText();
+    if (!validity.empty() && core::GetClientState() == core::kStateReady) *message += "<BR>" + Utf8(validity);
   }
   exchange::LoadMessagesFromBase();
   return DocumentsAnswerAround(message ? &*message : nullptr, *WholeListItems());

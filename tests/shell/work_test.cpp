@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/ui.h"
 #include "shell/main_window.h"
+#include "shell/status.h"
 #include "shell/window_commands.h"
 #include "storage/database.h"
 #include "storage/settings.h"
@@ -200,6 +201,54 @@ TEST_F(WorkTest, ACertificateThatLeftTheStoreLeavesNoneSelected) {
   EXPECT_FALSE(shell::StartWork());
   EXPECT_EQ(crypto::SelectedCertificate(), -1);
   EXPECT_FALSE(ui::Controls().buttonEnabled);
+  crypto::SelectCertificate(-1);
+  unsetenv("TESSARIN_CERTSTORE");
+}
+
+TEST_F(WorkTest, ACertificateOrListRunningOutWarnsInTheTipTheStatusListAndOneBalloonADay) {
+  // The thresholds: a certificate warns from 29 days left, a list from 1.
+  constexpr int64_t kDay = 864000000000LL;
+  int64_t now = platform::FileTimeNow();
+  exchange::ValidityOutlook outlook;
+  outlook.certificate = true;
+  outlook.certificateEnds = now + 30 * kDay + kDay / 2;
+  outlook.revocationList = true;
+  outlook.listNextUpdate = now + 2 * kDay + kDay / 2;
+  EXPECT_EQ(exchange::ValidityWarning(outlook, now), L"");
+  outlook.certificateEnds = now + 29 * kDay + kDay / 2;
+  outlook.listNextUpdate = now + kDay + kDay / 2;
+  EXPECT_EQ(exchange::ValidityWarning(outlook, now),
+            L"Срок действия выбранного сертификата истекает через 29 дн. "
+            L"Срок действия СОС истекает через 1 дн. Обновите СОС.");
+  outlook.certificateEnds = now + 40 * kDay;
+  outlook.listNextUpdate = now - kDay / 2;
+  EXPECT_EQ(exchange::ValidityWarning(outlook, now), L"Срок действия СОС истек 1 дн. назад. Обновите СОС.");
+
+  // "ten": its issuer's list ran out in 2021.
+  test_support::TempFolder store;
+  std::filesystem::copy(std::string(AIS_SIM_TEST_PKI), store.path, std::filesystem::copy_options::recursive);
+  setenv("TESSARIN_CERTSTORE", store.path.c_str(), 1);
+  ASSERT_GT(crypto::ListCertificates(), 1);
+  crypto::CertificateEntry entry;
+  for (int i = 0; i < crypto::CertificateCount(); ++i) {
+    if (crypto::GetCertificateEntry(i, &entry) && entry.subjectName.find(L"Десятка") != std::wstring::npos) {
+      crypto::SelectCertificate(i);
+    }
+  }
+  ASSERT_GE(crypto::SelectedCertificate(), 0);
+  ui::ShowMainWindow(ui::Show::Normal);
+  int balloons = ui::Tray().balloons;
+  shell::WarnOfValidity();
+  std::wstring warning = shell::ValidityWarningText();
+  EXPECT_NE(warning.find(L"Срок действия СОС истек"), std::wstring::npos) << warning.size();
+  EXPECT_EQ(ui::Tray().balloons, balloons + 1);
+  EXPECT_EQ(ui::Tray().balloonText, warning);
+  EXPECT_NE(ui::Tray().tip.find(warning.substr(0, 20)), std::wstring::npos);
+  ASSERT_FALSE(ui::StatusListLines().empty());
+  EXPECT_NE(ui::StatusListLines().front().find(warning), std::wstring::npos);
+  // The next start of work the same day says it again, without a balloon.
+  shell::WarnOfValidity();
+  EXPECT_EQ(ui::Tray().balloons, balloons + 1);
   crypto::SelectCertificate(-1);
   unsetenv("TESSARIN_CERTSTORE");
 }
