@@ -11,6 +11,7 @@
 #include "exchange/document.h"
 #include "exchange/intake.h"
 #include "exchange/session.h"
+#include "shell/status.h"
 #include "storage/database.h"
 #include "storage/messages.h"
 #include "storage/settings.h"
@@ -53,6 +54,12 @@ TEST_F(WebSimTest, GetmessagesFetchesAndListsTheDocuments) {
   EXPECT_EQ(Body("request=getmessages" + kWithPhone),
             "cb({\"message\" :\"Нет новых сообщений\",\"documents\" :[" + item + "]})");
   EXPECT_EQ(Body("request=getdocuments" + kWithPhone), "cb({\"documents\" :[" + item + "]})");
+  // A list that runs out soon is said after the message.
+  shell::SetValidityWarning(L"Срок действия СОС истекает через 1 дн. Обновите СОС.");
+  EXPECT_EQ(Body("request=getmessages" + kWithPhone),
+            "cb({\"message\" :\"Нет новых сообщений<BR>Срок действия СОС истекает через 1 дн. Обновите СОС.\","
+            "\"documents\" :[" + item + "]})");
+  shell::SetValidityWarning(L"");
 
   const std::string shown = On("show", idm);
   EXPECT_EQ(shown.rfind("cb({\"html\" :\"<html><p>Счет 17</p></html><BR>", 0), 0u) << shown;
