@@ -121,12 +121,13 @@ int RunDoctor(const Command& self, const std::vector<std::string>& args) {
       return UsageError(self, "unexpected argument " + args[i]);
     }
   }
-  // A doctor that is handed off and moves on would leave a check behind;
-  // it owns its Doctor record for the rest of the process.
   // What the client's functions would show the user is in the checks'
   // findings; the console is the doctor's.
   platform::ui::SetConsoleEcho(false);
-  auto* state = new Doctor;
+  // Lives to the end of the process: a check that overran may still use
+  // it until the process ends without running destructors.
+  static Doctor doctorState;
+  Doctor* state = &doctorState;
   state->folder = FolderOf(dir);
   serverlink::SetTransportLimits({state->timeoutMs, state->timeoutMs, serverlink::kDefaultTransportLimits.maxAnswerBytes});
 
