@@ -1,6 +1,7 @@
 // SendMessageToServer (see transport.h and docs/transport.md).
 #include "link/transport.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -31,6 +32,7 @@ constexpr size_t kReceiveChunk = 12800;
 
 std::mutex gLimitsLock;
 TransportLimits gLimits = kDefaultTransportLimits;
+std::atomic<int64_t> gRequestTimeShift{0};
 
 // Closes the connection on every way out of the call.
 struct Connection {
@@ -124,7 +126,7 @@ int Exchange(uint8_t operation, const std::vector<uint8_t>& request, std::vector
   }
 
   const size_t bodyLength = request.size() + (prefix != nullptr ? kPrefixBytes : 0);
-  const uint32_t time = static_cast<uint32_t>(platform::UnixNow());
+  const uint32_t time = static_cast<uint32_t>(platform::UnixNow() + gRequestTimeShift.load());
   std::vector<uint8_t> message(kHeaderBytes + bodyLength);
   WriteRequestHeader(RequestHeader{operation, static_cast<uint32_t>(bodyLength), time}, message.data());
   OuterKey key;
@@ -171,6 +173,8 @@ void SetTransportLimits(const TransportLimits& limits) {
   std::lock_guard<std::mutex> hold(gLimitsLock);
   gLimits = limits;
 }
+
+void SetRequestTimeShift(int64_t seconds) { gRequestTimeShift.store(seconds); }
 
 TransportLimits GetTransportLimits() {
   std::lock_guard<std::mutex> hold(gLimitsLock);

@@ -39,6 +39,11 @@ constexpr TransportLimits kDefaultTransportLimits{
 void SetTransportLimits(const TransportLimits& limits);
 TransportLimits GetTransportLimits();
 
+// Seconds added to the request time T of every later call (0 normally).
+// A diagnostic: tsr-tool doctor finds how far the server's clock is from
+// ours by the shifted times the server takes.
+void SetRequestTimeShift(int64_t seconds);
+
 // The server's host and port: the build's values (TESSARIN_SERVER_HOST,
 // TESSARIN_SERVER_PORT), or the environment variable TESSARIN_SERVER in the
 // form host:port, a diagnostic facility read at every call.

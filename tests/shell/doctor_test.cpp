@@ -112,6 +112,17 @@ TEST_F(DoctorTest, AWorkingSetUpPassesAndAShiftedServerClockFailsTheHandshakeWit
   EXPECT_NE(lines["network.handshake"].find("код 12"), std::string::npos) << output;
   EXPECT_EQ(verdicts["network.clock"], "FAIL") << output;
   EXPECT_EQ(verdicts["network.status"], "warn") << output;
+  // The distance and the tolerance (300 s), found by shifted session starts.
+  const std::string& clock = lines["network.clock"];
+  EXPECT_NE(clock.find("отстают примерно на 6 мин"), std::string::npos) << output;
+  size_t at = clock.find("clock is ");
+  ASSERT_NE(at, std::string::npos) << output;
+  int distance = std::atoi(clock.c_str() + at + 9);
+  EXPECT_TRUE(distance >= 396 && distance <= 404) << output;
+  at = clock.find("tolerance about ");
+  ASSERT_NE(at, std::string::npos) << output;
+  int tolerance = std::atoi(clock.c_str() + at + 16);
+  EXPECT_TRUE(tolerance >= 296 && tolerance <= 304) << output;
 }
 
 TEST_F(DoctorTest, AnExpiredCertificateAnOutOfDateListAWrongPinAndNoServerEachFailTheirCheck) {

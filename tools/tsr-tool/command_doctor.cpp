@@ -57,7 +57,7 @@ const Check kChecks[] = {
     {"network.resolve", 20, CheckResolve},
     {"network.connect", 40, CheckConnect},
     {"network.handshake", 60, CheckHandshake},
-    {"network.clock", 5, CheckClock},
+    {"network.clock", 120, CheckClock},
     {"network.status", 60, CheckServiceStatus},
     {"web.interface", 40, CheckWebInterface},
 };

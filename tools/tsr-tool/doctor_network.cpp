@@ -53,6 +53,93 @@ bool HttpTunnel(const platform::Socket& proxy, const serverlink::ServerEndpoint&
   return serverlink::HttpStatusCode(reply) == 200;
 }
 
+
+// The request times (as shifts from our clock, in seconds) that the server
+// takes for a session start: low to high. Its clock lies in the middle,
+// and half the width is its tolerance.
+struct ClockWindow {
+  bool found = false;
+  int64_t low = 0;
+  int64_t high = 0;
+  int probes = 0;  // session starts sent
+};
+
+constexpr int64_t kClockSearchLimit = 2 * 86400;  // seconds either way
+constexpr int64_t kClockFirstStep = 30;
+constexpr int64_t kClockPrecision = 2;
+
+// Whether the server takes a session start whose request time is ours +
+// shift: 1 taken, 0 refused with code 12, -1 any other outcome.
+int TakesShift(int64_t shift, int* probes) {
+  ++*probes;
+  serverlink::SetRequestTimeShift(shift);
+  core::SetClientState(core::kStateReady);
+  bool taken = exchange::StartExchangeWithServer();
+  int state = core::GetClientState();
+  serverlink::SetRequestTimeShift(0);
+  core::SetClientState(core::kStateReady);
+  if (taken) return 1;
+  return state == core::kStateClockOutOfSync ? 0 : -1;
+}
+
+// The edge between a shift the server refuses and one it takes, to
+// within kClockPrecision: the taken side.
+int64_t Edge(int64_t refused, int64_t taken, int* probes) {
+  while (refused - taken > kClockPrecision || taken - refused > kClockPrecision) {
+    int64_t middle = refused + (taken - refused) / 2;
+    if (TakesShift(middle, probes) == 1) {
+      taken = middle;
+    } else {
+      refused = middle;
+    }
+  }
+  return taken;
+}
+
+// Session starts at shifted times: doubling steps either way until one is
+// taken, then both edges of the window around it.
+ClockWindow FindClockWindow() {
+  ClockWindow window;
+  int64_t taken = 0;
+  int64_t refusedBefore = 0;  // the last refused shift on the same side
+  for (int64_t step = kClockFirstStep; step <= kClockSearchLimit && !window.found; step *= 2) {
+    for (int64_t shift : {step, -step}) {
+      int answer = TakesShift(shift, &window.probes);
+      if (answer < 0) return window;
+      if (answer == 1) {
+        window.found = true;
+        taken = shift;
+        refusedBefore = shift / 2 == 0 || step == kClockFirstStep ? 0 : shift / 2;
+        break;
+      }
+    }
+  }
+  if (!window.found) return window;
+  // The edge toward our clock lies between the last refused shift and the
+  // taken one; the far edge beyond it, found by doubling again.
+  int64_t nearEdge = Edge(refusedBefore, taken, &window.probes);
+  int64_t far = taken;
+  int64_t step = taken > 0 ? kClockFirstStep : -kClockFirstStep;
+  int64_t lastTaken = taken;
+  for (;;) {
+    far = lastTaken + step;
+    if (TakesShift(far, &window.probes) != 1) break;
+    lastTaken = far;
+    step *= 2;
+    if (step > kClockSearchLimit || -step > kClockSearchLimit) break;
+  }
+  int64_t farEdge = Edge(far, lastTaken, &window.probes);
+  window.low = nearEdge < farEdge ? nearEdge : farEdge;
+  window.high = nearEdge < farEdge ? farEdge : nearEdge;
+  return window;
+}
+
+// "7 мин 5 с", "40 с".
+std::string MinutesText(int64_t seconds) {
+  if (seconds < 60) return std::to_string(seconds) + " с";
+  return std::to_string(seconds / 60) + " мин " + std::to_string(seconds % 60) + " с";
+}
+
 }  // namespace
 
 Finding CheckResolve(Doctor& doctor) {
@@ -135,17 +222,26 @@ Finding CheckClock(Doctor& doctor) {
   char ours[40];
   std::snprintf(ours, sizeof ours, "our clock %04d-%02d-%02d %02d:%02d:%02d UTC", utc.year, utc.month, utc.day,
                 utc.hour, utc.minute, utc.second);
-  // The server does not tell its time: it takes the request time of the
-  // session start when it lies inside its tolerance, and answers code 12
-  // otherwise.
-  std::string detail = std::string(ours) + "; the server judges the session start's request time";
+  std::string detail = ours;
   if (!doctor.handshakeRan) return Warn("Не проверено: сессия с АИС не начиналась", detail);
-  if (doctor.stateAfterHandshake == core::kStateClockOutOfSync) {
-    return Fail("Ошибка синхронизации времени с АИС. Проверьте установленную дату и время и укажите правильный "
-                "часовой пояс UTC+03:00",
-                detail + ": outside its tolerance (code 12)");
+  if (doctor.stateAfterHandshake != core::kStateClockOutOfSync) {
+    return Ok("Часы компьютера в пределах допуска АИС", detail + "; the server took the session start's time");
   }
-  return Ok("Часы компьютера в пределах допуска АИС", detail + ": inside its tolerance");
+  ClockWindow window = FindClockWindow();
+  if (!window.found) {
+    return Fail("Ошибка синхронизации времени с АИС: часы компьютера расходятся с АИС больше чем на двое суток. "
+                "Проверьте установленную дату и время и укажите правильный часовой пояс UTC+03:00",
+                detail + "; no request time within 2 days of ours was taken (" + std::to_string(window.probes) +
+                    " session starts)");
+  }
+  int64_t distance = (window.low + window.high) / 2;
+  std::string verb = distance > 0 ? "отстают" : "спешат";
+  return Fail("Ошибка синхронизации времени с АИС: часы компьютера " + verb + " примерно на " +
+                  MinutesText(distance < 0 ? -distance : distance) +
+                  ". Проверьте установленную дату и время и укажите правильный часовой пояс UTC+03:00",
+              detail + "; the server's clock is " + std::to_string(distance) + " s from ours, its tolerance about " +
+                  std::to_string((window.high - window.low) / 2) + " s (code 12; found with " +
+                  std::to_string(window.probes) + " session starts)");
 }
 
 Finding CheckServiceStatus(Doctor& doctor) {
