@@ -174,6 +174,21 @@ TEST_F(DoctorTest, AProxyThatRefusesIsReportedWithItsOwnAnswer) {
   EXPECT_EQ(verdicts["network.connect"], "ok") << output;
   EXPECT_NE(lines["network.connect"].find(" 200 "), std::string::npos) << output;
   EXPECT_EQ(verdicts["network.handshake"], "ok") << output;
+
+  // A SOCKS5 proxy that wants a user name: the client offers no
+  // authentication, which it refuses.
+  ASSERT_TRUE(ProgramExists("/usr/bin/microsocks"));
+  uint16_t socksPort = FreePort();
+  ChildProcess socks({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(socksPort), "-u", "alice", "-P",
+                      "s3cret"},
+                     temp.path + "microsocks.log");
+  ASSERT_TRUE(socks.WaitForPort(socksPort, 10000));
+  Setting("IDC_PROXY_T", "5");
+  Setting("IDC_PROXY_PORT", std::to_string(socksPort));
+  EXPECT_EQ(Doctor(), 1);
+  EXPECT_EQ(verdicts["settings.proxy"], "warn") << output;  // SOCKS5 goes without the user name
+  EXPECT_EQ(verdicts["network.connect"], "FAIL") << output;
+  EXPECT_NE(lines["network.connect"].find("SOCKS5"), std::string::npos) << output;
 }
 
 TEST_F(DoctorTest, AnExchangeFolderTheClientCannotWriteFailsItsCheck) {
