@@ -622,7 +622,10 @@ ValidityOutlook SelectedValidity() {
   for (const std::vector<uint8_t>& crl : ca.crls) {
     crypto::provider::CrlInfo info;
     if (crypto::provider::ReadCrl(crl, &info) != 0 || !crypto::provider::CrlIssuerMatches(crl, certificate)) continue;
-    if (crypto::provider::VerifyCrlSignature(ca, crl) != 0) continue;
+    if (crypto::provider::VerifyCrlSignature(ca, crl) != 0) {
+      outlook.unverifiedList = true;
+      continue;
+    }
     if (outlook.revocationList && info.thisUpdate <= newest) continue;
     outlook.revocationList = true;
     newest = info.thisUpdate;

@@ -103,6 +103,7 @@ struct ValidityOutlook {
   int64_t certificateEnds = 0;  // the end of its validity, file time (UTC)
   bool revocationList = false;  // a list of its issuer that the issuer's certificate verifies
   int64_t listNextUpdate = 0;   // the newest such list's next update, file time (UTC); 0 when it names none
+  bool unverifiedList = false;  // a list of its issuer that no certificate of the issuer verifies
 };
 ValidityOutlook SelectedValidity();
 

@@ -141,7 +141,18 @@ TEST_F(DoctorTest, AnExpiredCertificateAnOutOfDateListAWrongPinAndNoServerEachFa
   EXPECT_EQ(verdicts["certificates.crl"], "FAIL") << output;
   EXPECT_NE(lines["certificates.crl"].find("2021-01-01"), std::string::npos) << output;
 
+  // An issuer without a list; then lists whose issuer's certificate is gone.
+  Setting("IDC_CERT", IksOf("other"));
+  Doctor();
+  EXPECT_EQ(verdicts["certificates.crl"], "FAIL") << output;
+  EXPECT_NE(lines["certificates.crl"].find("no list of the issuer"), std::string::npos) << output;
   Setting("IDC_CERT", IksOf("alpha"));
+  fs::rename(store.path + "CA/ca1.pem", temp.path + "ca1.pem");
+  Doctor();
+  fs::rename(temp.path + "ca1.pem", store.path + "CA/ca1.pem");
+  EXPECT_EQ(verdicts["certificates.crl"], "FAIL") << output;
+  EXPECT_NE(lines["certificates.crl"].find("does not verify"), std::string::npos) << output;
+
   Setting("IDC_PASS", "87654321");
   EXPECT_EQ(Doctor(), 1);
   EXPECT_EQ(verdicts["certificates.crl"], "ok") << output;

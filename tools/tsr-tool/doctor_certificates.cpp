@@ -49,7 +49,12 @@ Finding CheckRevocationList(Doctor& doctor) {
     case crypto::kCrlRevoked:
       return Fail("Выбранный сертификат отозван: получите новый сертификат", detail);
     case crypto::kCrlNotFound:
-      return Fail("СОС издателя сертификата не установлена или не подписана издателем: установите СОС", detail);
+      if (outlook.unverifiedList) {
+        return Fail("СОС издателя установлена, но ее подпись не проверяется сертификатом издателя: установите "
+                    "сертификат издателя и подлинную СОС",
+                    detail + ", a list of the issuer does not verify");
+      }
+      return Fail("СОС издателя сертификата не установлена: установите СОС", detail + ", no list of the issuer");
     default:
       return Fail("Ошибка получения СОС или СОС не установлен", detail);
   }

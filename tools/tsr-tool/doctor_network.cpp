@@ -1,7 +1,9 @@
 // tsr-tool doctor, the network: the name of the server (or of the proxy)
 // resolves, a TCP connection and the proxy's tunnel open (with the proxy's
 // own answer), the session start of the client (StartExchangeWithServer),
-// the clock as the server judged it, and the service status.
+// the clock as the server judged it (and, after code 12, how far off it is,
+// found with session starts at shifted request times), and the service
+// status.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -52,7 +54,6 @@ bool HttpTunnel(const platform::Socket& proxy, const serverlink::ServerEndpoint&
   *answer = reply.empty() ? "no answer" : reply.substr(0, reply.find_first_of("\r\n"));
   return serverlink::HttpStatusCode(reply) == 200;
 }
-
 
 // The request times (as shifts from our clock, in seconds) that the server
 // takes for a session start: low to high. Its clock lies in the middle,
