@@ -312,6 +312,26 @@ platform::ThreadHandle StartContainerPresenceWorker() {
 
 // Revocation ------------------------------------------------------------------------------
 
+ChosenCrl ChooseCrl(const provider::Store& ca, const std::vector<uint8_t>& certificateDer, bool log) {
+  ChosenCrl chosen;
+  for (const Bytes& crl : ca.crls) {
+    provider::CrlInfo info;
+    if (provider::ReadCrl(crl, &info) != 0) continue;
+    if (log) core::LogInfo(Narrow(info.issuerName));
+    if (!provider::CrlIssuerMatches(crl, certificateDer)) continue;
+    if (uint32_t error = provider::VerifyCrlSignature(ca, crl)) {
+      if (log) core::LogError("CryptVerifyCertificateSignatureEx", error);
+      chosen.unverified = true;
+      continue;
+    }
+    if (chosen.list == nullptr || info.thisUpdate > chosen.info.thisUpdate) {
+      chosen.list = &crl;
+      chosen.info = info;
+    }
+  }
+  return chosen;
+}
+
 int CheckCertCRL(const std::vector<uint8_t>& certificateDer) {
   int failure = kCrlStoreFailed;
   try {
@@ -328,32 +348,15 @@ int CheckCertCRL(const std::vector<uint8_t>& certificateDer) {
     }
     core::LogInfo(Narrow(certificate.issuerName));
 
-    // A list of the certificate's issuer (the same name, however encoded)
-    // that its issuer's certificate in "CA" verifies; the newest of several.
-    // A list that does not verify is not used.
-    const Bytes* chosen = nullptr;
-    provider::CrlInfo chosenInfo;
-    for (const Bytes& crl : ca.crls) {
-      provider::CrlInfo info;
-      if (provider::ReadCrl(crl, &info) != 0) continue;
-      core::LogInfo(Narrow(info.issuerName));
-      if (!provider::CrlIssuerMatches(crl, certificateDer)) continue;
-      if (uint32_t error = provider::VerifyCrlSignature(ca, crl)) {
-        core::LogError("CryptVerifyCertificateSignatureEx", error);
-        continue;
-      }
-      if (chosen == nullptr || info.thisUpdate > chosenInfo.thisUpdate) {
-        chosen = &crl;
-        chosenInfo = info;
-      }
-    }
-    if (chosen == nullptr) {
+    const ChosenCrl chosen = ChooseCrl(ca, certificateDer, true);
+    if (chosen.list == nullptr) {
       core::LogError("CRL not found", provider::kErrorNotFound);
       return kCrlNotFound;
     }
+    const provider::CrlInfo& chosenInfo = chosen.info;
     failure = kCrlFailedAfterList;
     bool listed = false;
-    if (uint32_t error = provider::FindCertificateInCrl(*chosen, certificateDer, &listed)) {
+    if (uint32_t error = provider::FindCertificateInCrl(*chosen.list, certificateDer, &listed)) {
       failure = kCrlFailedAfterLookup;
       core::LogError("CertFindCertificateInCRL", error);
       return kCrlLookupFailed;

@@ -126,6 +126,20 @@ enum CrlResult {
   kCrlFailedAfterLookup = -4, // an exception after a failed lookup
 };
 
+// The list of "CA" that the check below uses for a DER certificate: of
+// the lists whose issuer is the certificate's issuer (compared as names,
+// not as encodings) and whose signature a certificate of that issuer in
+// "CA" verifies, the newest (latest this-update). `list` is null when there
+// is none; `unverified` says that a list of the issuer failed its
+// signature. With `log` each list's issuer and each failed signature are
+// logged as the check logs them.
+struct ChosenCrl {
+  const std::vector<uint8_t>* list = nullptr;  // points into the store; null when none
+  provider::CrlInfo info;                      // the list's dates and issuer
+  bool unverified = false;                     // a list of the issuer did not verify
+};
+ChosenCrl ChooseCrl(const provider::Store& ca, const std::vector<uint8_t>& certificateDer, bool log);
+
 // Checks a DER certificate against the newest list of "CA" whose issuer is
 // the certificate's issuer (compared as names, not as encodings) and whose
 // signature a certificate of that issuer in "CA" verifies. A list that

@@ -614,23 +614,12 @@ ValidityOutlook SelectedValidity() {
   crypto::DataBlock der;
   if (!crypto::GetCertBlob(entry.keyId, &der)) return outlook;
   std::vector<uint8_t> certificate = crypto::BlockBytes(der);
-  // The list the revocation check would choose: the newest of the issuer's
-  // lists that a certificate of the issuer verifies.
   crypto::provider::Store ca;
   if (crypto::provider::OpenStore(crypto::provider::StoreName::CA, &ca) != 0) return outlook;
-  int64_t newest = 0;
-  for (const std::vector<uint8_t>& crl : ca.crls) {
-    crypto::provider::CrlInfo info;
-    if (crypto::provider::ReadCrl(crl, &info) != 0 || !crypto::provider::CrlIssuerMatches(crl, certificate)) continue;
-    if (crypto::provider::VerifyCrlSignature(ca, crl) != 0) {
-      outlook.unverifiedList = true;
-      continue;
-    }
-    if (outlook.revocationList && info.thisUpdate <= newest) continue;
-    outlook.revocationList = true;
-    newest = info.thisUpdate;
-    outlook.listNextUpdate = info.nextUpdate;
-  }
+  const crypto::ChosenCrl chosen = crypto::ChooseCrl(ca, certificate, false);
+  outlook.unverifiedList = chosen.unverified;
+  outlook.revocationList = chosen.list != nullptr;
+  if (chosen.list != nullptr) outlook.listNextUpdate = chosen.info.nextUpdate;
   return outlook;
 }
 

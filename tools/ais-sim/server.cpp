@@ -89,7 +89,9 @@ void SendAndClose(platform::Socket* socket, const std::vector<uint8_t>& answer, 
 }
 
 void SleepUnlessStopped(int milliseconds, const std::atomic<bool>& stop) {
-  const int64_t until = platform::MonotonicMs() + milliseconds;
+  // The clock counts whole milliseconds, so 'now' may be up to one late:
+  // one more makes the delay at least as long as asked.
+  const int64_t until = platform::MonotonicMs() + milliseconds + 1;
   while (!stop.load()) {
     int64_t left = until - platform::MonotonicMs();
     if (left <= 0) return;
