@@ -15,6 +15,13 @@ int CurrentProcessId();
 // cannot be read).
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
+// Makes stdout and stderr write the bytes they are given: the Windows
+// runtime's text mode would put a CR before every LF, and a CR LF of a file
+// printed whole would come out as CR CR LF. Console programs call it first
+// thing, so that their output is the same on every system. Nothing to do on
+// Linux.
+void StandardStreamsAsBytes();
+
 // Ends this process at once with the exit code, from any thread: the
 // standard streams are flushed, and neither exit handlers nor destructors
 // of static objects run (other threads may still be using them).

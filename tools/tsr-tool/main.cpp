@@ -83,6 +83,8 @@ bool WriteOutput(const std::string& path, const std::vector<uint8_t>& data) {
 
 int main(int argc, char** argv) {
   using namespace tsr_tool;
+  // Its output, answers printed whole included, is the same bytes on Windows.
+  platform::StandardStreamsAsBytes();
   // UTF-8 on every system: folders and files are named in it.
   const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   if (args.size() < 2 || args[1] == "--help" || args[1] == "-h") {

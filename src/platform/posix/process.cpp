@@ -75,6 +75,8 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
+void StandardStreamsAsBytes() {}
+
 void ProcessEndNow(int exitCode) {
   std::fflush(nullptr);
   _exit(exitCode);

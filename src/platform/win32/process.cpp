@@ -9,6 +9,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cwchar>
 
@@ -70,6 +73,13 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
   for (int i = 0; i < count; ++i) arguments.push_back(win32::Narrow(wide[i], wcslen(wide[i])));
   LocalFree(wide);
   return arguments;
+}
+
+void StandardStreamsAsBytes() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
 }
 
 void ProcessEndNow(int exitCode) {
