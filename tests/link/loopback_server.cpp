@@ -1,19 +1,26 @@
 // Test peers on loopback ports (see loopback_server.h).
 #include "loopback_server.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 
 #include "link/envelope.h"
 #include "link/xtea128.h"
 #include "platform/clock.h"
+#include "test_support.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace link_test {
 
@@ -107,6 +114,19 @@ uint16_t FreePort() {
   return port;
 }
 
+#ifdef _WIN32
+uint16_t StartedProxyPort(const std::string& name) {
+  // The folder the step wrote into, beside this test program's build folder.
+  std::string file = test_support::BuiltProgram("tests/link/proxies/" + name + ".port");
+  std::string text = test_support::ReadText(file);
+  int port = std::atoi(text.c_str());
+  if (port <= 0 || port > 65535) {
+    ADD_FAILURE() << "no port of " << name << " in " << file << ": the step LinkProxies.Start starts it";
+    return 0;
+  }
+  return static_cast<uint16_t>(port);
+}
+#else
 bool ProgramExists(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& logPath) {
@@ -149,5 +169,6 @@ bool ChildProcess::WaitForPort(uint16_t port, int timeoutMs) {
   }
   return false;
 }
+#endif
 
 }  // namespace link_test

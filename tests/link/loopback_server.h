@@ -76,6 +76,13 @@ std::vector<uint8_t> MakeRecordAnswer(uint32_t time, const std::vector<uint8_t>&
 // A loopback TCP port that was free a moment ago.
 uint16_t FreePort();
 
+#ifdef _WIN32
+// The loopback port of a real Linux proxy that the CTest step before the
+// Windows tests (proxies.sh) started: under Wine a Windows program starts a
+// Linux one but gets no handle to wait for or to end it. 0, and a failure
+// of the test, when the step left no port for `name`.
+uint16_t StartedProxyPort(const std::string& name);
+#else
 // True when the path names an executable program.
 bool ProgramExists(const std::string& path);
 
@@ -95,5 +102,7 @@ class ChildProcess {
  private:
   int pid_ = -1;
 };
+
+#endif
 
 }  // namespace link_test

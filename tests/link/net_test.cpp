@@ -86,7 +86,11 @@ TEST(Net, RefusedConnectionsAndArmedFaults) {
   uint16_t port = link_test::FreePort();
   platform::Socket refused = platform::NetConnect(platform::NetAddress{kLoopback, port}, 2000);
   EXPECT_FALSE(platform::SocketValid(refused));
+#ifdef _WIN32
+  EXPECT_EQ(platform::LastSystemError(), 10061);  // WSAECONNREFUSED
+#else
   EXPECT_EQ(platform::LastSystemError(), ECONNREFUSED);
+#endif
 
   platform::Socket listener = platform::NetListen(false, 0, 4);  // every address
   ASSERT_TRUE(platform::SocketValid(listener));

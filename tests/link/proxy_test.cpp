@@ -14,8 +14,10 @@
 namespace link_test {
 namespace {
 
+#ifndef _WIN32
 constexpr char kTinyproxy[] = "/usr/bin/tinyproxy";
 constexpr char kMicrosocks[] = "/usr/bin/microsocks";
+#endif
 
 // The test server: reads one request and answers with its deciphered body.
 std::unique_ptr<LoopbackServer> EchoServer(std::atomic<int>* requests) {
@@ -52,12 +54,18 @@ class Proxy : public TransportTest {
            std::equal(request.begin(), request.end(), answer.begin() + 9 + 64);
   }
 
-  // tinyproxy on a free port, BasicAuth when a user is given.
-  std::unique_ptr<ChildProcess> StartTinyproxy(uint16_t* port, const std::string& user = "",
-                                               const std::string& password = "") {
+  // tinyproxy on a free port, BasicAuth when a user is given; false when
+  // it did not start. On Windows the step before the tests started one of
+  // each kind (the user alice, password s3cret).
+  bool StartTinyproxy(uint16_t* port, const std::string& user = "", const std::string& password = "") {
+#ifdef _WIN32
+    (void)password;
+    *port = StartedProxyPort(user.empty() ? "tinyproxy" : "tinyproxy-auth");
+    return *port != 0;
+#else
     if (!ProgramExists(kTinyproxy)) {
       ADD_FAILURE() << kTinyproxy << " is missing: scripts/install-deps installs it";
-      return nullptr;
+      return false;
     }
     *port = FreePort();
     std::string config = "Port " + std::to_string(*port) +
@@ -65,19 +73,41 @@ class Proxy : public TransportTest {
                          "DisableViaHeader Yes\n";
     if (!user.empty()) config += "BasicAuth " + user + " " + password + "\n";
     test_support::WriteText(folder.path + "tinyproxy.conf", config);
-    auto process = std::make_unique<ChildProcess>(
+    proxy = std::make_unique<ChildProcess>(
         std::vector<std::string>{kTinyproxy, "-d", "-c", folder.path + "tinyproxy.conf"},
         folder.path + "tinyproxy.log");
-    if (!process->WaitForPort(*port, 10000)) {
+    if (!proxy->WaitForPort(*port, 10000)) {
       ADD_FAILURE() << "tinyproxy did not start:\n" << test_support::ReadText(folder.path + "tinyproxy.log");
-      return nullptr;
+      return false;
     }
-    return process;
+    return true;
+#endif
+  }
+
+  // microsocks on a free port; false when it did not start.
+  bool StartMicrosocks(uint16_t* port) {
+#ifdef _WIN32
+    *port = StartedProxyPort("microsocks");
+    return *port != 0;
+#else
+    if (!ProgramExists(kMicrosocks)) {
+      ADD_FAILURE() << kMicrosocks << " is missing: scripts/install-deps installs it";
+      return false;
+    }
+    *port = FreePort();
+    proxy = std::make_unique<ChildProcess>(
+        std::vector<std::string>{kMicrosocks, "-i", "127.0.0.1", "-p", std::to_string(*port)},
+        folder.path + "microsocks.log");
+    return proxy->WaitForPort(*port, 10000);
+#endif
   }
 
   std::vector<uint8_t> prefix = std::vector<uint8_t>(64, 0xA5);
   std::vector<uint8_t> request;
   test_support::TempFolder folder;
+#ifndef _WIN32
+  std::unique_ptr<ChildProcess> proxy;  // the real proxy of the test
+#endif
 };
 
 TEST(HttpConnect, RequestTextWithAndWithoutAuthorisation) {
@@ -110,8 +140,7 @@ TEST_F(Proxy, TinyproxyTunnelsWithoutAuthorisation) {
   auto server = EchoServer(&requests);
   PointAt(server->endpoint());
   uint16_t port = 0;
-  auto tinyproxy = StartTinyproxy(&port);
-  ASSERT_TRUE(tinyproxy);
+  ASSERT_TRUE(StartTinyproxy(&port));
   UseProxy("1", port);
   std::vector<uint8_t> answer;
   EXPECT_EQ(Exchange(&answer), 105);
@@ -127,8 +156,7 @@ TEST_F(Proxy, TinyproxyWithBasicAuthorisation) {
   auto server = EchoServer(&requests);
   PointAt(server->endpoint());
   uint16_t port = 0;
-  auto tinyproxy = StartTinyproxy(&port, "alice", "s3cret");
-  ASSERT_TRUE(tinyproxy);
+  ASSERT_TRUE(StartTinyproxy(&port, "alice", "s3cret"));
   std::vector<uint8_t> answer;
 
   UseProxy("1", port, L"alice", L"s3cret");
@@ -149,14 +177,11 @@ TEST_F(Proxy, TinyproxyWithBasicAuthorisation) {
 }
 
 TEST_F(Proxy, MicrosocksTunnelsSocks5) {
-  if (!ProgramExists(kMicrosocks)) FAIL() << kMicrosocks << " is missing: scripts/install-deps installs it";
   std::atomic<int> requests{0};
   auto server = EchoServer(&requests);
   PointAt(server->endpoint());
-  uint16_t port = FreePort();
-  ChildProcess microsocks({kMicrosocks, "-i", "127.0.0.1", "-p", std::to_string(port)},
-                          folder.path + "microsocks.log");
-  ASSERT_TRUE(microsocks.WaitForPort(port, 10000));
+  uint16_t port = 0;
+  ASSERT_TRUE(StartMicrosocks(&port));
   UseProxy("5", port);
   std::vector<uint8_t> answer;
   for (int round = 0; round < 3; ++round) {

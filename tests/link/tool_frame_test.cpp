@@ -1,6 +1,5 @@
 // tsr-tool frame dump on the frames of data/: what support staff read.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>

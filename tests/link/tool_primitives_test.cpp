@@ -1,7 +1,6 @@
 // tsr-tool lzari, xtea and sha512: the files they write, what they print and
 // their exit codes (0 done, 1 failed, 2 wrong arguments).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>

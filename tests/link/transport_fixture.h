@@ -25,17 +25,17 @@ class TransportTest : public ::testing::Test {
     storage::ClearSettings();
     platform::ClearFaults();
     serverlink::SetTransportLimits(kTestLimits);
-    unsetenv("TESSARIN_SERVER");
+    test_support::UnsetVariable("TESSARIN_SERVER");
   }
 
   void TearDown() override {
     platform::ClearFaults();
     storage::ClearSettings();
     serverlink::SetTransportLimits(serverlink::kDefaultTransportLimits);
-    unsetenv("TESSARIN_SERVER");
+    test_support::UnsetVariable("TESSARIN_SERVER");
   }
 
-  static void PointAt(const std::string& endpoint) { setenv("TESSARIN_SERVER", endpoint.c_str(), 1); }
+  static void PointAt(const std::string& endpoint) { test_support::SetVariable("TESSARIN_SERVER", endpoint.c_str()); }
 
   // Every log file written so far, one after another.
   std::string LogText() const {

@@ -130,18 +130,22 @@ int OpenDescriptorCount() {
   return count - 1;
 }
 
+#ifdef _WIN32
+void SetVariable(const char* name, const char* value) { _putenv_s(name, value); }
+void UnsetVariable(const char* name) { _putenv_s(name, ""); }
+#else
+void SetVariable(const char* name, const char* value) { setenv(name, value, 1); }
+void UnsetVariable(const char* name) { unsetenv(name); }
+#endif
+
 namespace {
 
 // The variable the system's temporary folder is read from: GetTempPath
 // reads TMP on Windows.
 #ifdef _WIN32
 const char kTempVariable[] = "TMP";
-void SetVariable(const char* name, const char* value) { _putenv_s(name, value); }
-void UnsetVariable(const char* name) { _putenv_s(name, ""); }
 #else
 const char kTempVariable[] = "TMPDIR";
-void SetVariable(const char* name, const char* value) { setenv(name, value, 1); }
-void UnsetVariable(const char* name) { unsetenv(name); }
 #endif
 
 }  // namespace

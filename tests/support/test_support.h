@@ -42,6 +42,11 @@ ToolRun RunTool(const std::string& arguments);
 // less the one that lists them).
 int OpenDescriptorCount();
 
+// Sets or removes an environment variable of this process (the runtime's
+// copy, which getenv reads, on Windows too).
+void SetVariable(const char* name, const char* value);
+void UnsetVariable(const char* name);
+
 // Points the log (TMPDIR, TMP on Windows) at a fresh folder for the life of the object and
 // puts the old value back afterwards.
 struct ScopedLogFolder {
