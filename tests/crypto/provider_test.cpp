@@ -3,6 +3,8 @@
 // with another key, and the exchange-file algorithms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <type_traits>
 
@@ -260,6 +262,36 @@ TEST_F(ProviderTest, UnknownAlgorithmIdentifiersAreRefused) {
   encrypt.contentOid = "1.2.3.4";
   EXPECT_EQ(provider::EncryptMessage(context, {CertDer("beta")}, encrypt, Bytes{1}, &out).error,
             provider::kErrorBadAlgorithm);
+}
+
+// What the test profile names (SHA-256 and 3DES): the server simulator
+// signs and encrypts with them for the Windows client, so this backend
+// makes and opens such messages too.
+TEST_F(ProviderTest, TheTestProfilesHashAndCipherAreKnown) {
+  provider::Store my;
+  ASSERT_EQ(provider::OpenStore(provider::StoreName::My, &my), 0u);
+  provider::Key key;
+  ASSERT_EQ(provider::AcquireCertificateKey(my, CertDer("beta"), true, &key), 0u);
+  ASSERT_EQ(provider::SetSignaturePin(&key, "12345678"), 0u);
+  provider::SignParams sign;
+  sign.hashOid = "2.16.840.1.101.3.4.2.1";
+  sign.signingTimeOid = "1.2.840.113549.1.9.5";
+  Bytes signedMessage;
+  EXPECT_TRUE(provider::SignMessage(key, CertDer("beta"), sign, Bytes{1, 2, 3}, &signedMessage).ok());
+
+  provider::Context context;
+  ASSERT_EQ(provider::AcquireVerifyContext(provider::OwnProviderType(), &context), 0u);
+  provider::EncryptParams encrypt;
+  encrypt.contentOid = "1.2.840.113549.3.7";
+  Bytes envelope;
+  ASSERT_TRUE(provider::EncryptMessage(context, {CertDer("beta")}, encrypt, Bytes{7, 8, 9}, &envelope).ok());
+  provider::ReleaseContext(&context);
+  // The envelope names des-ede3-cbc.
+  const Bytes tripleDes = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x07};
+  EXPECT_NE(std::search(envelope.begin(), envelope.end(), tripleDes.begin(), tripleDes.end()), envelope.end());
+  Bytes content;
+  ASSERT_TRUE(provider::DecryptMessage(key, CertDer("beta"), envelope, 0, &content).ok());
+  EXPECT_EQ(content, (Bytes{7, 8, 9}));
 }
 
 TEST(BaseAlgorithmsTest, Md5AndFortyBitRc4MatchPublishedValues) {

@@ -78,6 +78,10 @@ constexpr const char* kCipherOids[] = {
     "1.2.112.0.2.0.34.101.31.33",  // national content encryption -> AES-256-CBC
     "2.16.840.1.101.3.4.1.42",     // AES-256-CBC
 };
+// 3DES, what the test profile names (the Windows build, whose provider
+// under Wine has neither the national cipher nor AES in CMS): the server
+// simulator encrypts with it for such a client.
+constexpr char kTripleDesOid[] = "1.2.840.113549.3.7";
 
 }  // namespace
 
@@ -188,6 +192,7 @@ const EVP_CIPHER* CipherForOid(const std::string& oid) {
   for (const char* known : kCipherOids) {
     if (oid == known) return EVP_aes_256_cbc();
   }
+  if (oid == kTripleDesOid) return EVP_des_ede3_cbc();
   return nullptr;
 }
 
