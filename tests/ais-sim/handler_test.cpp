@@ -40,9 +40,13 @@ TEST(SimOptionsTest, ValuesAndRefusals) {
   EXPECT_FALSE(options.handler.contentChecks);
   EXPECT_EQ(options.server.maxBody, 4096u);
   EXPECT_TRUE(options.quiet);
+  EXPECT_FALSE(options.testAlgorithms);
+  ASSERT_TRUE(Parse({"--algorithms", "test"}, &options, &error)) << error;
+  EXPECT_TRUE(options.testAlgorithms);
 
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-           {"--port", "65536"}, {"--port", "12x"}, {"--port"}, {"--max-connections", "0"}, {"--colour", "red"}}) {
+           {"--port", "65536"}, {"--port", "12x"}, {"--port"}, {"--max-connections", "0"}, {"--colour", "red"},
+           {"--algorithms", "rsa"}}) {
     SimOptions ignored;
     EXPECT_FALSE(Parse(bad, &ignored, &error)) << bad[0];
     EXPECT_FALSE(error.empty());

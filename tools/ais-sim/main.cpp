@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ais-sim: the state does not open: %s\n", error.c_str());
     return 1;
   }
+  aissim::UseTestAlgorithms(options.testAlgorithms);
   if (!options.pki.empty() && !aissim::LoadPki(options.pki, &error)) {
     std::fprintf(stderr, "ais-sim: the test PKI does not load: %s\n", error.c_str());
     return 1;

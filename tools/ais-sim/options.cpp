@@ -28,6 +28,9 @@ const char* UsageText() {
          "  --db FILE              keep the state in this SQLite file (default: in memory)\n"
          "  --pki FOLDER           test PKI made by scripts/make-test-pki (keys for checks and injection)\n"
          "  --publish FILE         publish this program file at start (required, as POST /version)\n"
+         "  --algorithms national|test\n"
+         "                         what it signs and encrypts with: the national algorithms (default), or\n"
+         "                         SHA-256 and 3DES, as a client of the test profile (the Windows build)\n"
          "  --clock-tolerance S    seconds a request's time may be off (default 300)\n"
          "  --no-registration      refuse registrations (plain answer, code 5)\n"
          "  --no-content-checks    route documents without opening them (for measuring a client alone)\n"
@@ -88,6 +91,12 @@ bool ParseOptions(int argc, char** argv, SimOptions* options, std::string* error
       options->pki = value;
     } else if (name == "--publish") {
       options->publish = value;
+    } else if (name == "--algorithms") {
+      if (value != "national" && value != "test") {
+        *error = "bad value for --algorithms (national or test): " + value;
+        return false;
+      }
+      options->testAlgorithms = value == "test";
     } else if (auto found = numeric.find(name); found != numeric.end()) {
       int64_t number = 0;
       if (!ReadNumber(value, found->second.low, found->second.high, &number)) {

@@ -15,6 +15,7 @@ struct SimOptions {
   std::string database;            // SQLite file; empty keeps the state in memory
   std::string pki;                 // store folder made by make-test-pki, or empty
   std::string publish;             // program file published (required) at start, or empty
+  bool testAlgorithms = false;     // SHA-256 and 3DES in what it signs and encrypts
   int64_t sessionLifetime = 3600;  // idle seconds before a session is forgotten
   bool quiet = false;              // no traffic log
   HandlerSettings handler;         // clock tolerance, registration

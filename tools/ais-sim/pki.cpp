@@ -67,11 +67,26 @@ bool ReadCertificateFacts(const Bytes& der, CertificateFacts* facts) {
   return true;
 }
 
+namespace {
+
+// The algorithms in force (UseTestAlgorithms). The simulator is built
+// without the test profile, so the identifiers of crypto/cms.h are the
+// national ones.
+const char* hashOid = crypto::kHashOid;
+const char* contentOid = crypto::kContentEncryptionOid;
+
+}  // namespace
+
+void UseTestAlgorithms(bool test) {
+  hashOid = test ? "2.16.840.1.101.3.4.2.1" : crypto::kHashOid;          // SHA-256
+  contentOid = test ? "1.2.840.113549.3.7" : crypto::kContentEncryptionOid;  // 3DES (DES-EDE3-CBC)
+}
+
 bool EncryptFor(const Bytes& certificateDer, const Bytes& content, Bytes* envelope) {
   provider::Context context;
   if (provider::AcquireVerifyContext(provider::OwnProviderType(), &context) != 0) return false;
   provider::EncryptParams params;
-  params.contentOid = crypto::kContentEncryptionOid;
+  params.contentOid = contentOid;
   provider::Outcome outcome = provider::EncryptMessage(context, {certificateDer}, params, content, envelope);
   provider::ReleaseContext(&context);
   return outcome.ok();
@@ -164,7 +179,7 @@ bool SignAs(const PkiOrganisation& organisation, const Bytes& content, int64_t s
   const provider::Key* key = OpenKey(organisation, error);
   if (key == nullptr) return false;
   provider::SignParams params;
-  params.hashOid = crypto::kHashOid;
+  params.hashOid = hashOid;
   params.signingTimeOid = crypto::kSigningTimeOid;
   params.signingTime = platform::FileTimeFromUnix(signingTime);
   provider::Outcome outcome = provider::SignMessage(*key, organisation.certificate, params, content, signedMessage);

@@ -34,6 +34,12 @@ struct CertificateFacts {
 // key identifier.
 bool ReadCertificateFacts(const Bytes& der, CertificateFacts* facts);
 
+// What the simulator signs and encrypts with (the session key of a
+// handshake, the documents of POST /messages): the national algorithms, or
+// with `test` SHA-256 and 3DES, as a client built with the test profile
+// (TESSARIN_TEST_ALGORITHMS, the Windows build) does. Set once at start.
+void UseTestAlgorithms(bool test);
+
 // An envelope of `content` for the certificate, as the client's provider
 // opens it. False when the certificate cannot be used.
 bool EncryptFor(const Bytes& certificateDer, const Bytes& content, Bytes* envelope);
