@@ -17,7 +17,7 @@ if [[ ! -x "$sim_program" ]]; then
 fi
 
 rm -rf "$work"
-mkdir -p "$work/program" "$work/temp"
+mkdir -p "$work/program"
 pids=()
 cleanup() {
   [[ -z "${console:-}" ]] || exec {console}>&-
@@ -30,8 +30,6 @@ fail() {
   echo "FAILED: $*"
   echo "---- the client's console"
   cat "$work/console.txt" 2>/dev/null || true
-  echo "---- the client's log"
-  find "$work/temp" -name '*.txt' -exec tail -n 30 {} + 2>/dev/null || true
   echo "---- the simulator"
   tail -n 40 "$work/sim.txt" 2>/dev/null || true
   exit 1
@@ -69,8 +67,8 @@ setting IDC_NAME "Иванов И.И."
 "$wine_run" "$stores_exe" install "$pki" || fail "the test PKI did not go into the stores"
 
 mkfifo "$work/console.in"
-# The log under temp/Tessarin: TMP as a Windows path (drive Z: is /).
-TMP="Z:${work//\//\\}\\temp" TESSARIN_SERVER="$server" \
+# Its log goes to the Temp folder of the prefix's user (Wine sets TMP).
+TESSARIN_SERVER="$server" \
   "$wine_run" "$work/program/Tessarin.exe" < "$work/console.in" > "$work/console.txt" 2>&1 &
 pids+=($!)
 exec {console}>"$work/console.in"
@@ -127,7 +125,7 @@ api GET "/mailboxes/alpha?all=1" | grep -Eq '"type": *(54|154)\b' || fail "no de
 [[ "$(api GET /mailboxes/beta)" != *"\"idm\": $idm"* ]] || fail "the document is still in beta's mailbox"
 
 type_in exit
-for _ in $(seq 100); do grep -q . /dev/null; kill -0 "${pids[1]}" 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 100); do kill -0 "${pids[1]}" 2>/dev/null || break; sleep 0.1; done
 
 # TS.db holds the document, verified, unsigned by beta (status 0).
 rows="$(sqlite3 "$work/program/TS.db" "SELECT count(*) FROM Messages WHERE status = 0")"
