@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace sim_test {
@@ -37,6 +39,17 @@ AdminAnswer FromResult(const httplib::Result& result) {
 }  // namespace
 
 std::string PkiFolder() { return AIS_SIM_TEST_PKI; }
+
+std::string PkiIks(const std::string& name) {
+  std::ifstream manifest(PkiFolder() + "pki/manifest.txt");
+  std::string line;
+  while (std::getline(manifest, line)) {
+    std::istringstream words(line);
+    std::string first, iks;
+    if (words >> first >> iks && first == name) return iks;
+  }
+  return "";
+}
 
 SimProcess::SimProcess(const std::vector<std::string>& extraArguments) {
   std::vector<std::string> arguments = {AIS_SIM_PROGRAM, "--port", "0", "--admin-port", "0", "--pki", PkiFolder()};

@@ -17,6 +17,10 @@ namespace sim_test {
 // The tests' PKI (made by scripts/make-test-pki at build time).
 std::string PkiFolder();
 
+// The key identifier (40 hex digits) of an organisation of that PKI, from
+// its manifest ("name IKS UNP issuer serial PIN" lines); empty when none.
+std::string PkiIks(const std::string& name);
+
 // An answer of the admin API.
 struct AdminAnswer {
   int status = 0;         // HTTP status, 0 when nothing came back

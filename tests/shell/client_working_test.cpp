@@ -27,18 +27,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using shell_test::ClientProcess;
 
-// "name IKS UNP issuer serial PIN" lines of the tests' PKI.
-std::string IksOf(const std::string& name) {
-  std::ifstream manifest(std::string(AIS_SIM_TEST_PKI) + "pki/manifest.txt");
-  std::string line;
-  while (std::getline(manifest, line)) {
-    std::istringstream words(line);
-    std::string first, iks;
-    if (words >> first >> iks && first == name) return iks;
-  }
-  return "";
-}
-
 class ClientWorkingTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -52,7 +40,7 @@ class ClientWorkingTest : public ::testing::Test {
       fs::copy_file(test_support::BuiltProgram(built), folder + fs::path(built).filename().string(),
                     fs::copy_options::overwrite_existing);
     }
-    Setting("IDC_CERT", IksOf(organisation), folder);
+    Setting("IDC_CERT", sim_test::PkiIks(organisation), folder);
     Setting("IDC_PASS", "12345678", folder);
     Setting("IDC_EMAIL", organisation + "@example.by", folder);
   }
@@ -304,13 +292,13 @@ class ClientFolderTest : public ClientWorkingTest {
 
   void Request(const std::string& arguments, const std::string& folder = "") {
     test_support::ToolRun run = test_support::RunTool("request " + (folder.empty() ? exchange.path : folder) +
-                                                      " --iks " + IksOf(organisation) + " " + arguments);
+                                                      " --iks " + sim_test::PkiIks(organisation) + " " + arguments);
     ASSERT_EQ(run.exitCode, 0) << arguments;
   }
 
   std::vector<Answer> Answers() {
     std::istringstream lines(
-        test_support::RunTool("answers " + exchange.path + " --iks " + IksOf(organisation) + " --xml").output);
+        test_support::RunTool("answers " + exchange.path + " --iks " + sim_test::PkiIks(organisation) + " --xml").output);
     std::vector<Answer> answers;
     for (std::string line; std::getline(lines, line);) {
       if (line.rfind("== ", 0) == 0) {
@@ -389,7 +377,7 @@ TEST_F(ClientFolderTest, MailboxRequestsAreAnsweredAndConfirmationsSentToTheSend
     EXPECT_EQ(Of(*answer, "number"), expected.sent["number"]);
     EXPECT_EQ(answer->file, Of(*answer, "number") + ".xml");
     EXPECT_EQ(Of(*answer, "unp"), "190000001");
-    EXPECT_EQ(Of(*answer, "iks"), IksOf("alpha"));
+    EXPECT_EQ(Of(*answer, "iks"), sim_test::PkiIks("alpha"));
     EXPECT_EQ(Of(*answer, "name"), "ООО Альфа");
     EXPECT_EQ(Of(*answer, "VerifySign"), "true");
     EXPECT_THAT(Of(*answer, "VerifyInfo"), ::testing::Not(::testing::IsEmpty()));
@@ -473,7 +461,7 @@ TEST_F(ClientFolderTest, ADocumentSentThroughTheFolderIsCoSignedAtTheDesktopAndI
     byKind[Of(answer, "type") == "thestatus" ? Of(answer, "status") : Of(answer, "type")] = &answer;
     EXPECT_EQ(Of(answer, "number"), number) << answer.text;
     EXPECT_EQ(Of(answer, "unp"), "190000002") << answer.text;
-    EXPECT_EQ(Of(answer, "iks"), IksOf("beta")) << answer.text;
+    EXPECT_EQ(Of(answer, "iks"), sim_test::PkiIks("beta")) << answer.text;
   }
   ASSERT_EQ(byKind.size(), 3u);
   ASSERT_TRUE(byKind.count("edocwithtwosigns") && byKind.count("confirmation") && byKind.count("delivered"));
@@ -518,7 +506,7 @@ TEST_F(ClientFolderTest, RepliesRefusalsAndCertificatesGoOutThroughTheFolder) {
   test_support::WriteText(files.path + "alpha.key", std::string(alphaKey.begin(), alphaKey.end()));
   std::string der = "openssl x509 -in " + store.path + "pki/certs/alpha.pem -outform DER -out " + files.path + "alpha.der";
   ASSERT_EQ(std::system(der.c_str()), 0);
-  const std::string alpha = " --receiveriks " + IksOf("alpha");
+  const std::string alpha = " --receiveriks " + sim_test::PkiIks("alpha");
   Request("--type signnext --number " + toSign["number"].get<std::string>() + alpha + " --cpk " + files.path +
           "alpha.der --message-file " + files.path + "signed --confirmdelivery --as next.xml");
   Request("--type rejected --number " + toRefuse["number"].get<std::string>() + " --rejectioncode 121 --as no.xml");
@@ -548,7 +536,7 @@ TEST_F(ClientFolderTest, RequestsFailingTheSenderOrUnpCheckAreRefusedWithAnAnswe
   StartClient();
   const std::string number = "190000001000000011202610007";  // alpha's УНП, not beta's
   // Each refusal of the sender or УНП ends its pass; one at a time.
-  Request("--type getlist --senderiks " + IksOf("alpha") + " --as foreign.xml");
+  Request("--type getlist --senderiks " + sim_test::PkiIks("alpha") + " --as foreign.xml");
   std::vector<Answer> answers = WaitForAnswers(1);
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(Of(answers[0], "error"), "ИКС отправителя не соответствует ИКС выбранного сертификата");
@@ -601,7 +589,7 @@ TEST_F(ClientFolderTest, KilledInTheMiddleOfAPassItAnswersEveryRequestOnceAfterI
   const int kSingles = 300, kFirsts = 20;
   for (int i = 0; i < kSingles + kFirsts; ++i) {
     numbers.push_back("190000002" + std::to_string(100000000 + i) + "000000001");
-    Request((i < kSingles ? "--type signsingle" : "--type signfirst --receiveriks " + IksOf("alpha") + " --cpk " +
+    Request((i < kSingles ? "--type signsingle" : "--type signfirst --receiveriks " + sim_test::PkiIks("alpha") + " --cpk " +
                                                       stage.path + "alpha.der") +
                 " --number " + numbers.back() + " --message-file " + stage.path + "document.html --as r" +
                 std::to_string(i) + ".xml",

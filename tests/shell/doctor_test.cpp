@@ -24,24 +24,13 @@ using link_test::ChildProcess;
 using link_test::FreePort;
 using link_test::ProgramExists;
 
-std::string IksOf(const std::string& name) {
-  std::ifstream manifest(std::string(AIS_SIM_TEST_PKI) + "pki/manifest.txt");
-  std::string line;
-  while (std::getline(manifest, line)) {
-    std::istringstream words(line);
-    std::string first, iks;
-    if (words >> first >> iks && first == name) return iks;
-  }
-  return "";
-}
-
 class DoctorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::copy(std::string(AIS_SIM_TEST_PKI), store.path, fs::copy_options::recursive);
     test_support::WriteText(program.path + "Tessarin", "");
     test_support::WriteText(program.path + "TSR_Update", "");
-    Setting("IDC_CERT", IksOf("alpha"));
+    Setting("IDC_CERT", sim_test::PkiIks("alpha"));
     Setting("IDC_PASS", "12345678");
   }
 
@@ -126,7 +115,7 @@ TEST_F(DoctorTest, AWorkingSetUpPassesAndAShiftedServerClockFailsTheHandshakeWit
 }
 
 TEST_F(DoctorTest, AnExpiredCertificateAnOutOfDateListAWrongPinAndNoServerEachFailTheirCheck) {
-  Setting("IDC_CERT", IksOf("expired"));
+  Setting("IDC_CERT", sim_test::PkiIks("expired"));
   test_support::WriteText(program.path + "interface.web", "");
   EXPECT_EQ(Doctor(), 1);
   EXPECT_EQ(verdicts["settings.certificate"], "FAIL") << output;
@@ -134,7 +123,7 @@ TEST_F(DoctorTest, AnExpiredCertificateAnOutOfDateListAWrongPinAndNoServerEachFa
   EXPECT_EQ(verdicts["network.connect"], "FAIL") << output;
   EXPECT_EQ(verdicts["web.interface"], "FAIL") << output;  // nobody serves the web port
 
-  Setting("IDC_CERT", IksOf("ten"));
+  Setting("IDC_CERT", sim_test::PkiIks("ten"));
   EXPECT_EQ(Doctor(), 1);
   EXPECT_EQ(verdicts["settings.certificate"], "ok") << output;
   EXPECT_EQ(verdicts["certificates.validity"], "ok") << output;
@@ -142,11 +131,11 @@ TEST_F(DoctorTest, AnExpiredCertificateAnOutOfDateListAWrongPinAndNoServerEachFa
   EXPECT_NE(lines["certificates.crl"].find("2021-01-01"), std::string::npos) << output;
 
   // An issuer without a list; then lists whose issuer's certificate is gone.
-  Setting("IDC_CERT", IksOf("other"));
+  Setting("IDC_CERT", sim_test::PkiIks("other"));
   Doctor();
   EXPECT_EQ(verdicts["certificates.crl"], "FAIL") << output;
   EXPECT_NE(lines["certificates.crl"].find("no list of the issuer"), std::string::npos) << output;
-  Setting("IDC_CERT", IksOf("alpha"));
+  Setting("IDC_CERT", sim_test::PkiIks("alpha"));
   fs::rename(store.path + "CA/ca1.pem", temp.path + "ca1.pem");
   Doctor();
   fs::rename(temp.path + "ca1.pem", store.path + "CA/ca1.pem");

@@ -57,9 +57,7 @@ class UpdateTest : public ::testing::Test {
     fs::copy_file(test_support::BuiltProgram("src/updater/TSR_Update"), folder + "TSR_Update");
     fs::copy(sim_test::PkiFolder(), store.path, fs::copy_options::recursive);
     original = ReadBytes(folder + "Tessarin");
-    std::ifstream manifest(sim_test::PkiFolder() + "pki/manifest.txt");
-    std::string name, iks;
-    while (manifest >> name >> iks && name != "beta") manifest.ignore(1 << 16, '\n');
+    const std::string iks = sim_test::PkiIks("beta");
     for (const auto& [setting, value] : {std::pair<std::string, std::string>{"IDC_CERT", iks},
                                          {"IDC_PASS", "12345678"}, {"IDC_EMAIL", "beta@example.by"}}) {
       std::string command = test_support::BuiltProgram("tools/tsr-tool/tsr-tool") + " settings set " + setting +

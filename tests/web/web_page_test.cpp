@@ -64,9 +64,7 @@ TEST(WebPageTest, ThePageRegistersListsShowsSignsAndRefusesThroughTheClient) {
     fs::copy_file(test_support::BuiltProgram(built), program.path + fs::path(built).filename().string());
   }
   fs::copy(test_support::BuiltProgram("src/shell/web"), program.path + "web", fs::copy_options::recursive);
-  std::ifstream manifest(sim_test::PkiFolder() + "pki/manifest.txt");
-  std::string name, iks;
-  while (manifest >> name >> iks && name != "beta") manifest.ignore(1 << 16, '\n');
+  const std::string iks = sim_test::PkiIks("beta");
   for (auto [setting, value] : {std::pair{"IDC_CERT", iks}, {"IDC_PASS", "12345678"}, {"IDC_EMAIL", "beta@example.by"}}) {
     std::string command = test_support::BuiltProgram("tools/tsr-tool/tsr-tool") + " settings set " + setting + " '" +
                           value + "' --folder " + program.path + " >/dev/null";
