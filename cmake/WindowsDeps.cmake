@@ -49,6 +49,18 @@ target_compile_definitions(tessarin_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_O
 target_compile_options(tessarin_sqlite3 PRIVATE -w)
 add_library(SQLite::SQLite3 ALIAS tessarin_sqlite3)
 
+# nlohmann_json, header-only (tsr-tool's JSON): Debian's headers, seen
+# through a folder of their own so that nothing else of /usr/include enters
+# the cross build.
+set(json_include "${CMAKE_BINARY_DIR}/_deps/nlohmann_json/include")
+if(NOT EXISTS /usr/include/nlohmann/json.hpp)
+  message(FATAL_ERROR "nlohmann/json.hpp is missing: scripts/install-deps installs nlohmann-json3-dev")
+endif()
+file(MAKE_DIRECTORY "${json_include}")
+file(CREATE_LINK /usr/include/nlohmann "${json_include}/nlohmann" SYMBOLIC)
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED GLOBAL)
+target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE "${json_include}")
+
 # GoogleTest and GoogleMock from Debian's sources (package googletest, which
 # libgtest-dev brings), built like the rest of the program.
 if(TESSARIN_BUILD_TESTS)
