@@ -249,7 +249,8 @@ uint32_t GetProviderVersion(const Context& context, uint32_t* version);
 // The opened private key with everything a signature, a further signer or
 // a decryption needs, defined by the backend: the OpenSSL key on Linux; on
 // Windows the certificate context of "My" the key belongs to, the provider
-// (or key) handle and the key specification.
+// (or key) handle and which of the container's keys it is (AT_SIGNATURE or
+// AT_KEYEXCHANGE).
 struct KeyObject;
 
 struct Key;
