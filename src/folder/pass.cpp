@@ -102,9 +102,27 @@ bool ClaimedBefore(const std::string& name, const std::vector<uint8_t>& text) {
   }
 }
 
+// The day's copy of a request just written into the working folder, for
+// the support's eyes: a second name of the same file (the bytes are never
+// changed in place; the working name is deleted when the request is done,
+// the day's name stays), else a copy of the text in memory. A second name
+// makes no new file, which on a busy folder costs as much as the rest of
+// the claim. An older copy of that name, from a request of the same name
+// earlier this day, is replaced.
+void MakeDayCopy(const std::string& target, const std::vector<uint8_t>& text) {
+  const std::string copy = core::WorkingDayFolder() + target.substr(core::WorkingFolder().size());
+  if (platform::FileLink(target, copy)) return;
+  platform::FileDelete(copy);
+  if (platform::FileLink(target, copy) || platform::WriteWholeFile(copy, text.data(), text.size())) return;
+  const int error = platform::LastSystemError();
+  core::LogError(core::Format("Can't copy to today the file %s-%X", copy.c_str(), static_cast<unsigned>(error)),
+                 error);
+  platform::FileDelete(copy);
+}
+
 // Claims one file of out/: reads and deciphers it, writes the request into
 // the working folder under a temporary name and renames it, then deletes
-// the source and copies the request into the day folder. A request is
+// the source and makes the day's copy. A request is
 // therefore in the working folder whole and deciphered, or still in out/:
 // a claim that fails (or a process that ends) on the way loses nothing,
 // and the next tick claims the file again. True when it was claimed.
@@ -144,15 +162,7 @@ bool Claim(const std::string& source, const std::string& name, const std::vector
     return false;
   }
   core::LogInfo(core::Format("Move the file %s %s", source.c_str(), target.c_str()));
-  std::string copy = core::WorkingDayFolder() + target.substr(core::WorkingFolder().size());
-  // The day's copy holds what was just written: made from the text in
-  // memory rather than read back from the working folder.
-  if (!platform::WriteWholeFile(copy, text.data(), text.size())) {
-    const int error = platform::LastSystemError();
-    core::LogError(core::Format("Can't copy to today the file %s-%X", copy.c_str(), static_cast<unsigned>(error)),
-                   error);
-    platform::FileDelete(copy);
-  }
+  MakeDayCopy(target, text);
   return true;
 }
 

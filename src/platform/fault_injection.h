@@ -14,6 +14,7 @@ enum class Syscall {
   Read,
   Write,
   Rename,
+  Link,
   MakeFolder,
   Delete,
   Connect,

@@ -59,6 +59,11 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t count);
 bool FileMove(const std::string& from, const std::string& to);
 bool FileCopy(const std::string& from, const std::string& to, bool overwrite);
 bool FileDelete(const std::string& path);
+// Gives the file `existing` a second name `link` in the same volume (a hard
+// link): both names show the same bytes until either is deleted, and the
+// bytes stay while one name does. False, with the system's code, when
+// `link` exists or the volume keeps no second names; nothing is copied.
+bool FileLink(const std::string& existing, const std::string& link);
 // Gives `to` the permission bits of `from` (on Linux its mode, so that a
 // file put in place of an executable can be run as the old one could).
 bool FileCopyMode(const std::string& from, const std::string& to);

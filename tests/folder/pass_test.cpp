@@ -102,6 +102,21 @@ TEST_F(FolderPassTest, TheClaimTakesOnlyFilesWhoseSizeHeldAndNeverReplacesAWaiti
   EXPECT_EQ(test_support::ReadText(core::WorkingFolder() + "r_1.xml"), second);
   EXPECT_EQ(test_support::ReadText(core::WorkingDayFolder() + "r_1.xml"), second);
   EXPECT_TRUE(test_support::ListTree(out).empty());
+
+  // The first done, a third r.xml the same day replaces its day's copy;
+  // where the volume keeps no second names the text is copied instead.
+  for (int error : {0, EPERM}) {
+    SCOPED_TRACE(error);
+    ASSERT_TRUE(fs::remove(core::WorkingFolder() + "r.xml"));
+    if (error != 0) platform::InjectFault(platform::Syscall::Link, error);
+    const std::string third = RequestText("getlist", "<number>" + std::to_string(error) + "</number>");
+    test_support::WriteText(out + "r.xml", Cipher(third));
+    EXPECT_EQ(folder::MoveFilesToWorking(context) + folder::MoveFilesToWorking(context), 1);
+    platform::ClearFaults();
+    EXPECT_EQ(test_support::ReadText(core::WorkingFolder() + "r.xml"), third);
+    EXPECT_EQ(test_support::ReadText(core::WorkingDayFolder() + "r.xml"), third);
+    EXPECT_EQ(test_support::ReadText(core::WorkingDayFolder() + "r_1.xml"), second);
+  }
 }
 
 TEST_F(FolderPassTest, UnreadableMalformedUntypedAndUndeletableRequestsAreAnsweredOnceWithoutEndingThePass) {

@@ -161,6 +161,12 @@ bool FileDelete(const std::string& path) {
   return true;
 }
 
+bool FileLink(const std::string& existing, const std::string& link) {
+  if (FaultFires(Syscall::Link, link.c_str())) return false;
+  if (::link(existing.c_str(), link.c_str()) != 0) return Fail();
+  return true;
+}
+
 bool FileCopyMode(const std::string& from, const std::string& to) {
   struct stat st;
   if (stat(from.c_str(), &st) != 0 || chmod(to.c_str(), st.st_mode & 07777) != 0) return Fail();

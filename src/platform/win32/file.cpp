@@ -177,6 +177,12 @@ bool FileDelete(const std::string& path) {
   return true;
 }
 
+bool FileLink(const std::string& existing, const std::string& link) {
+  if (FaultFires(Syscall::Link, link.c_str())) return false;
+  if (!CreateHardLinkW(Wide(link).c_str(), Wide(existing).c_str(), nullptr)) return Fail();
+  return true;
+}
+
 bool FileCopyMode(const std::string& from, const std::string& to) {
   // Windows runs any .exe; what there is to carry over is the read-only bit.
   DWORD source = GetFileAttributesW(Wide(from).c_str());
