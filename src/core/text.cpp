@@ -95,28 +95,23 @@ std::wstring ReplaceAll(const std::wstring& text, const std::wstring& pattern,
 }
 
 std::string Base64Encode(const uint8_t* data, size_t size) {
-  std::string out;
-  out.reserve((size + 2) / 3 * 4);
+  std::string out((size + 2) / 3 * 4, '=');
+  char* to = out.data();
   size_t i = 0;
   for (; i + 3 <= size; i += 3) {
-    uint32_t group = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
-    out += kBase64Alphabet[(group >> 18) & 63];
-    out += kBase64Alphabet[(group >> 12) & 63];
-    out += kBase64Alphabet[(group >> 6) & 63];
-    out += kBase64Alphabet[group & 63];
+    const uint32_t group = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
+    *to++ = kBase64Alphabet[(group >> 18) & 63];
+    *to++ = kBase64Alphabet[(group >> 12) & 63];
+    *to++ = kBase64Alphabet[(group >> 6) & 63];
+    *to++ = kBase64Alphabet[group & 63];
   }
-  size_t left = size - i;
-  if (left > 0) {
+  // The last one or two bytes; the padding is already in place.
+  if (const size_t left = size - i; left > 0) {
     uint32_t group = uint32_t{data[i]} << 16;
     if (left == 2) group |= uint32_t{data[i + 1]} << 8;
-    out += kBase64Alphabet[(group >> 18) & 63];
-    out += kBase64Alphabet[(group >> 12) & 63];
-    if (left == 2) {
-      out += kBase64Alphabet[(group >> 6) & 63];
-      out += '=';
-    } else {
-      out += "==";
-    }
+    *to++ = kBase64Alphabet[(group >> 18) & 63];
+    *to++ = kBase64Alphabet[(group >> 12) & 63];
+    if (left == 2) *to = kBase64Alphabet[(group >> 6) & 63];
   }
   return out;
 }
@@ -124,28 +119,29 @@ std::string Base64Encode(const uint8_t* data, size_t size) {
 std::string Base64Encode(const std::vector<uint8_t>& data) { return Base64Encode(data.data(), data.size()); }
 
 std::vector<uint8_t> Base64Decode(const std::string& text) {
-  std::vector<uint8_t> out;
-  out.reserve(text.size() / 4 * 3 + 3);
+  std::vector<uint8_t> out(text.size() / 4 * 3 + 3);
+  uint8_t* to = out.data();
   uint32_t group = 0;
   int count = 0;
   for (char c : text) {
     if (c == '=') break;
-    int value = Base64Value(static_cast<unsigned char>(c));
+    const int value = Base64Value(static_cast<unsigned char>(c));
     if (value < 0) continue;
     group = (group << 6) | static_cast<uint32_t>(value);
     if (++count == 4) {
-      out.push_back(static_cast<uint8_t>(group >> 16));
-      out.push_back(static_cast<uint8_t>(group >> 8));
-      out.push_back(static_cast<uint8_t>(group));
+      *to++ = static_cast<uint8_t>(group >> 16);
+      *to++ = static_cast<uint8_t>(group >> 8);
+      *to++ = static_cast<uint8_t>(group);
       group = 0;
       count = 0;
     }
   }
   if (count >= 2) {
     group <<= 6 * (4 - count);
-    out.push_back(static_cast<uint8_t>(group >> 16));
-    if (count == 3) out.push_back(static_cast<uint8_t>(group >> 8));
+    *to++ = static_cast<uint8_t>(group >> 16);
+    if (count == 3) *to++ = static_cast<uint8_t>(group >> 8);
   }
+  out.resize(static_cast<size_t>(to - out.data()));
   return out;
 }
 

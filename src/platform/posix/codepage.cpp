@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -110,26 +111,41 @@ std::string WideReplacement() {
   return std::string(reinterpret_cast<const char*>(&replacement), sizeof(replacement));
 }
 
+// Both pages keep ASCII as it is: runs of ASCII are copied, and only the
+// runs between them go through iconv (a document of Base64 with a line of
+// Cyrillic in it would otherwise go through it whole).
+template <typename From, typename To>
+bool ConvertRuns(const std::basic_string<From>& text, const char* to, const char* from, size_t unit,
+                 const std::string& substitute, std::basic_string<To>* out) {
+  const auto ascii = [](From c) { return static_cast<uint32_t>(c) < 0x80; };
+  out->reserve(text.size());
+  std::vector<char> bytes;
+  for (auto at = text.begin(); at != text.end();) {
+    const auto plainEnd = std::find_if_not(at, text.end(), ascii);
+    out->append(at, plainEnd);
+    at = std::find_if(plainEnd, text.end(), ascii);
+    if (plainEnd == at) continue;
+    const size_t count = static_cast<size_t>(at - plainEnd);
+    if (!Convert(to, from, reinterpret_cast<const char*>(&*plainEnd), count * sizeof(From), unit, substitute, &bytes)) {
+      return false;
+    }
+    out->append(reinterpret_cast<const To*>(bytes.data()), bytes.size() / sizeof(To));
+  }
+  return true;
+}
+
 }  // namespace
 
 bool WideToCodePage(const std::wstring& text, unsigned codePage, std::string* out) {
   out->clear();
   const char* charset = CharsetOf(codePage);
   if (charset == nullptr) return false;
-  if (text.empty()) return true;
-  // Both pages keep ASCII as it is.
-  if (std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0 && c < 0x80; })) {
-    out->assign(text.begin(), text.end());
-    return true;
-  }
   // UTF-8 takes U+FFFD for what it cannot hold, a single-byte page '?'.
   const std::string substitute = codePage == 1251 ? "?" : "\xEF\xBF\xBD";
-  std::vector<char> bytes;
-  if (!Convert(charset, "WCHAR_T", reinterpret_cast<const char*>(text.data()),
-               text.size() * sizeof(wchar_t), sizeof(wchar_t), substitute, &bytes)) {
+  if (!ConvertRuns(text, charset, "WCHAR_T", sizeof(wchar_t), substitute, out)) {
+    out->clear();
     return false;
   }
-  out->assign(bytes.begin(), bytes.end());
   return true;
 }
 
@@ -137,14 +153,10 @@ bool CodePageToWide(const std::string& text, unsigned codePage, std::wstring* ou
   out->clear();
   const char* charset = CharsetOf(codePage);
   if (charset == nullptr) return false;
-  if (text.empty()) return true;
-  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-    out->assign(text.begin(), text.end());
-    return true;
+  if (!ConvertRuns(text, "WCHAR_T", charset, 1, WideReplacement(), out)) {
+    out->clear();
+    return false;
   }
-  std::vector<char> bytes;
-  if (!Convert("WCHAR_T", charset, text.data(), text.size(), 1, WideReplacement(), &bytes)) return false;
-  out->assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
   return true;
 }
 
