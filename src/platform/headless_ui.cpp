@@ -1,7 +1,6 @@
-// The headless user interface: the Linux client's, and the Windows
-// client's until it has real windows. Free of system headers, so that both
-// builds share it; the signal (or console) handling that ends the loop is
-// in posix/ui.cpp and win32/ui.cpp.
+// The headless user interface of the Linux client. Free of system headers;
+// the signal handling that ends the loop and the hand-over are in
+// posix/ui.cpp, the console printing shared with Windows in ui_console.cpp.
 //
 // The main window, its status list and status bar, the tray icon and the
 // timers live in memory under one mutex. What a Windows user would see is
@@ -11,7 +10,6 @@
 // calls RunMessageLoop.
 #include "platform/ui.h"
 
-#include <atomic>
 #include <chrono>
 #include <iostream>
 #include <condition_variable>
@@ -23,8 +21,8 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/ui_console.h"
 
 namespace platform::ui {
 
@@ -48,6 +46,7 @@ struct Backend {
   MessageRowProvider rowProvider;     // the message list's rows
   TrayState tray;
   std::function<void(int)> trayHandler;
+  WindowEventHandlers events;         // kept; no window fires them
   std::map<int, Timer> timers;
   std::deque<Task> posted;
   bool quit = false;
@@ -58,8 +57,6 @@ Backend& State() {
   static Backend* backend = new Backend;  // lives to the end of the process
   return *backend;
 }
-
-std::mutex consoleMutex;
 
 // Console input as the reader thread and a modal dialog share it.
 struct ConsoleInput {
@@ -78,26 +75,8 @@ ConsoleInput& Input() {
 }
 
 std::mutex modalTurn;  // one modal dialog reads the console at a time
-std::atomic<int64_t> lastInputMs{MonotonicMs()};
 
-std::atomic<bool> consoleEcho{true};
-
-void Print(const std::wstring& text) {
-  if (!consoleEcho.load()) return;
-  std::string bytes;
-  WideToCodePage(text, 65001, &bytes);
-  std::lock_guard<std::mutex> lock(consoleMutex);
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
-std::wstring Stamp() {
-  CalendarTime now = LocalNow();
-  wchar_t buffer[16];
-  std::swprintf(buffer, 16, L"%02d:%02d:%02d ", now.hour, now.minute, now.second);
-  return buffer;
-}
+using console::Print;
 
 }  // namespace
 
@@ -252,7 +231,7 @@ void TrayBalloon(const std::wstring& title, const std::wstring& text) {
     b.tray.balloonText = text;
     ++b.tray.balloons;
   }
-  Print(Stamp() + title + L": " + text);
+  console::PrintBalloon(title, text);
 }
 
 TrayState Tray() {
@@ -282,10 +261,14 @@ void ReceiveHandOver() {
   });
 }
 
+void SetWindowEventHandlers(WindowEventHandlers handlers) {
+  Backend& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.events = std::move(handlers);
+}
+
 Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons buttons) {
-  std::wstring line = Stamp();
-  if (!caption.empty()) line += L"[" + caption + L"] ";
-  line += text;
+  std::wstring line = console::MessageBoxLine(text, caption);
   if (buttons == Buttons::YesNo) {
     Print(line + L"\nВведите yes (да) или no (нет):");
     std::optional<std::wstring> answer = ConsoleReadModal();
@@ -300,10 +283,6 @@ Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons
   Print(line);
   return Answer::Ok;
 }
-
-void ConsolePrint(const std::wstring& text) { Print(text); }
-
-void SetConsoleEcho(bool on) { consoleEcho.store(on); }
 
 void StartConsoleInput(std::function<void(const std::wstring& line)> handler) {
   ConsoleInput& input = Input();
@@ -352,9 +331,7 @@ std::optional<std::wstring> ConsoleReadModal() {
   return line;
 }
 
-int64_t LastInputMs() { return lastInputMs.load(); }
-
-void NoteUserInput() { lastInputMs = MonotonicMs(); }
+int64_t LastInputMs() { return console::NotedInputMs(); }
 
 void Post(Task task) {
   Backend& b = State();
@@ -483,6 +460,7 @@ void ResetForTest() {
   b.rowProvider = nullptr;
   b.tray = TrayState();
   b.trayHandler = nullptr;
+  b.events = WindowEventHandlers();
   b.timers.clear();
   b.posted.clear();
   b.quit = false;

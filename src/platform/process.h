@@ -40,10 +40,6 @@ void IgnoreBrokenPipes();
 // that it outlives the caller. False when it could not be started.
 bool ProcessStart(const std::string& executable, const std::vector<std::string>& arguments);
 
-// Asks the client running as process `pid` to show its window, as a
-// double-click on its tray icon does (SIGUSR1 on Linux).
-bool ProcessAskToShow(int pid);
-
 // Opens a document or a web address with the system's viewer (xdg-open on
 // Linux; without it the path is printed).
 bool ShellOpen(const std::string& pathOrAddress);

@@ -2,7 +2,8 @@
 // controls, the tray icon, message boxes, window timers and the message
 // loop.
 //
-// On Windows these are real windows. On Linux the client runs headless:
+// On Windows these are real windows (win32/ui.cpp). On Linux the client
+// runs headless (headless_ui.cpp):
 // everything lives in memory, status lines (while the window counts as
 // shown), balloons and message boxes are also printed to stdout, and
 // questions take their default answer and say so. Tests read the state back
@@ -99,6 +100,31 @@ void SetTrayHandler(std::function<void(int code)> handler);
 // runs with 0x203 on the user-interface thread.
 void ReceiveHandOver();
 
+// What a second client needs to reach this one, kept in "state.txt": the
+// main window's handle on Windows, the process id on Linux.
+uint32_t HandOverHandle();
+
+// The second client's side: a visible window of the running client is
+// brought to the front, a hidden one gets the tray double-click (0x8000 with
+// 0x203), which shows it. On Linux: SIGUSR1 to the process id. False when
+// the running client is not there.
+bool HandOverToRunningClient(uint32_t handle);
+
+// Window events --------------------------------------------------------------
+
+// What the main window's user does, each run on the user-interface thread:
+// a menu command or the exchange button (its identifier), closing the
+// window, minimising it, a double-click on a row of the message list (the
+// row). The headless client has no window: its console calls the same
+// shell functions.
+struct WindowEventHandlers {
+  std::function<void(int command)> command;
+  std::function<void()> close;
+  std::function<void()> minimise;
+  std::function<void(int row)> rowActivated;
+};
+void SetWindowEventHandlers(WindowEventHandlers handlers);
+
 // Message boxes -------------------------------------------------------------
 
 enum class Buttons {
@@ -112,7 +138,8 @@ enum class Answer {
   No,
 };
 
-// Shows a message box. Headless, a Yes/No question is asked on the console
+// Shows a message box, on Windows owned by the main window and also printed
+// to the console as the headless one is. Headless, a Yes/No question is asked on the console
 // while it is read (StartConsoleInput): "yes" or "да" answers Yes, any
 // other line No; without a console, or when the input ends or the loop is
 // told to quit meanwhile, it is answered No and says so.
@@ -160,7 +187,8 @@ int TimerPeriod(int id);
 
 // Blocks SIGINT, SIGTERM and SIGUSR1 and turns them into work for the loop:
 // SIGINT/SIGTERM end it with exit code 0 as the exit command does, SIGUSR1
-// is the tray double-click. Call once, before any other thread starts.
+// is the tray double-click. Call once, before any other thread starts. On
+// Windows: Ctrl+C, Ctrl+Break and closing a console end the loop.
 void InstallSignalHandlers();
 
 // Runs the loop until PostQuit; returns its exit code.

@@ -5,11 +5,13 @@
 #include <atomic>
 
 #include "core/log.h"
+#include "core/text.h"
 #include "exchange/intake.h"
 #include "exchange/session.h"
 #include "storage/messages.h"
 #include "platform/process.h"
 #include "platform/ui.h"
+#include "shell/message_dialog.h"
 #include "shell/work.h"
 #include "storage/settings.h"
 
@@ -17,6 +19,7 @@ namespace shell {
 
 namespace {
 std::atomic<int> rememberedDay{0};
+std::atomic<int> selectedMessage{-1};
 }
 
 void RememberStartDay(int day) { rememberedDay = day; }
@@ -60,5 +63,16 @@ void OnTrayNotify(int code) {
       break;
   }
 }
+
+void OnMessageRowActivated(int row) {
+  std::optional<storage::MessageEntry> entry = storage::MessageAt(row);
+  if (!entry) return;
+  selectedMessage = row;
+  MessageDialog dialog;
+  BuildMessageDialog(*entry, &dialog);
+  platform::ui::MessageBox(core::ReplaceAll(dialog.text, L"<BR>", L"\r\n", false), L"", platform::ui::Buttons::Ok);
+}
+
+int SelectedMessage() { return selectedMessage; }
 
 }  // namespace shell

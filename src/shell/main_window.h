@@ -20,4 +20,12 @@ void CreateControls();
 // Runs on the user-interface thread for each tray notification.
 void OnTrayNotify(int code);
 
+// A double-click on row `row` of the message list: the row becomes the
+// selected message and its message dialog opens. Until the dialog has a
+// window of its own, the dialog's text is shown in a message box.
+void OnMessageRowActivated(int row);
+
+// The row last double-clicked, -1 before the first.
+int SelectedMessage();
+
 }  // namespace shell

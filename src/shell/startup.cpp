@@ -27,6 +27,7 @@
 #include "shell/update_check.h"
 #include "shell/version.h"
 #include "shell/web_page.h"
+#include "shell/window_commands.h"
 #include "storage/database.h"
 #include "storage/settings.h"
 #include "web/listener.h"
@@ -140,9 +141,9 @@ std::optional<int> CreateMainWindow() {
   std::string folder = core::ProgramFolder();
   platform::InstanceLock lock = platform::AcquireInstanceLock(folder);
   if (lock == platform::InstanceLock::HeldByAnother) {
-    uint32_t pid = ReadStateFile(folder);
-    if (pid != 0) {
-      platform::ProcessAskToShow(static_cast<int>(pid));
+    uint32_t handle = ReadStateFile(folder);
+    if (handle != 0) {
+      platform::ui::HandOverToRunningClient(handle);
     } else {
       platform::ui::MessageBox(L"Приложение уже запущено.", L"", platform::ui::Buttons::Ok);
     }
@@ -152,11 +153,13 @@ std::optional<int> CreateMainWindow() {
     core::LogError("CreateMutex", platform::LastSystemError());
   }
   if (lock == platform::InstanceLock::Acquired) web::WatchInstanceLock();
-  WriteStateFile(static_cast<uint32_t>(platform::CurrentProcessId()), folder);
+  WriteStateFile(platform::ui::HandOverHandle(), folder);
 
   CreateControls();
   platform::ui::TrayAdd(kIconReady, kVersionTextWide);
   platform::ui::SetTrayHandler(OnTrayNotify);
+  platform::ui::SetWindowEventHandlers({[](int command) { OnCommand(command); }, OnClose, OnMinimise,
+                                        OnMessageRowActivated});
 
   // An organisation the server does not know registers once the user has
   // accepted the agreement.

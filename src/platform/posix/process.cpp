@@ -1,6 +1,6 @@
 // Processes on Linux: starting programs with posix_spawn (with a clean
-// signal state), ending this one at once, ignoring SIGPIPE, the SIGUSR1
-// hand-over to a running client, and opening documents. Called by the
+// signal state), ending this one at once, ignoring SIGPIPE, and opening
+// documents. Called by the
 // client, the updater and the document viewer.
 #include "platform/process.h"
 
@@ -86,14 +86,6 @@ void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 bool ProcessStart(const std::string& executable, const std::vector<std::string>& arguments) {
   return Spawn(executable, arguments, true, false, nullptr);
-}
-
-bool ProcessAskToShow(int pid) {
-  if (pid <= 0 || kill(pid, SIGUSR1) != 0) {
-    SetLastSystemError(pid <= 0 ? ESRCH : errno);
-    return false;
-  }
-  return true;
 }
 
 bool ShellOpen(const std::string& pathOrAddress) {

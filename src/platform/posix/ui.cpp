@@ -1,12 +1,17 @@
 // The headless user interface's signals on Linux (see ui.h): SIGINT and
-// SIGTERM end the message loop, SIGUSR1 is a second client's hand-over.
-// Called once by the client's start-up; the rest of the headless interface
-// is in ../headless_ui.cpp.
+// SIGTERM end the message loop, SIGUSR1 is a second client's hand-over,
+// which a second client sends to the process id kept in "state.txt".
+// Called by the client's start-up; the rest of the headless interface is in
+// ../headless_ui.cpp.
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <thread>
 
+#include "platform/error.h"
 #include "platform/ui.h"
 
 namespace platform::ui {
@@ -31,6 +36,17 @@ void InstallSignalHandlers() {
       }
     }
   }).detach();
+}
+
+uint32_t HandOverHandle() { return static_cast<uint32_t>(getpid()); }
+
+bool HandOverToRunningClient(uint32_t handle) {
+  const pid_t pid = static_cast<pid_t>(handle);
+  if (pid <= 0 || kill(pid, SIGUSR1) != 0) {
+    SetLastSystemError(pid <= 0 ? ESRCH : errno);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace platform::ui

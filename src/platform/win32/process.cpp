@@ -1,8 +1,7 @@
 // Processes on Windows: starting programs with CreateProcessW (the command
 // line quoted as the runtime's argument parser reads it back), this one's
-// arguments from its wide command line, ending this one at once, the
-// hand-over event to a running client, and opening documents with the
-// shell's "open" verb. Called by the client, the updater, the document
+// arguments from its wide command line, ending this one at once, and
+// opening documents with the shell's "open" verb. Called by the client, the updater, the document
 // viewer and tsr-tool.
 #include "platform/process.h"
 
@@ -16,7 +15,6 @@
 #include <cwchar>
 
 #include "platform/error.h"
-#include "platform/win32/handover.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -105,19 +103,6 @@ bool ProcessStart(const std::string& executable, const std::vector<std::string>&
   CloseHandle(started.hThread);
   CloseHandle(started.hProcess);
   return true;
-}
-
-bool ProcessAskToShow(int pid) {
-  if (pid <= 0) {
-    SetLastSystemError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, win32::HandOverEventName(pid).c_str());
-  if (event == nullptr) return Fail();
-  bool ok = SetEvent(event) != 0;
-  if (!ok) Fail();
-  CloseHandle(event);
-  return ok;
 }
 
 bool ShellOpen(const std::string& pathOrAddress) { return OpenWith(win32::Wide(pathOrAddress), std::wstring()); }
