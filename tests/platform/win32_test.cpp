@@ -1,9 +1,8 @@
 // What only the Windows files do: the Run key of the registry, command
-// lines that keep blanks, quotes and Cyrillic, and the hand-over event a
-// second client sets.
+// lines that keep blanks, quotes and Cyrillic. The windows are tested on
+// the Wine desktop (win32_window_test.cpp).
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -12,7 +11,6 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/process.h"
-#include "platform/ui.h"
 #include "test_support.h"
 
 namespace {
@@ -101,21 +99,6 @@ TEST(Win32Test, AProgramInAFolderWithBlanksAndCyrillicGetsItsPathAndArgumentsWho
   std::string expected = program + "\n";
   for (const std::string& argument : arguments) expected += argument + "\n";
   EXPECT_EQ(test_support::ReadText(dir.path + "result"), expected);
-}
-
-TEST(Win32Test, ASecondClientsHandOverReachesTheTrayHandler) {
-  platform::ui::ResetForTest();
-  std::atomic<int> code{0};
-  platform::ui::SetTrayHandler([&](int received) { code = received; });
-  platform::ui::InstallSignalHandlers();
-  ASSERT_TRUE(platform::ProcessAskToShow(platform::CurrentProcessId()));
-  for (int i = 0; i < 1000 && code == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    platform::ui::RunPostedForTest();
-  }
-  EXPECT_EQ(code, 0x203);
-  EXPECT_FALSE(platform::ProcessAskToShow(platform::CurrentProcessId() + 100000));
-  platform::ui::ResetForTest();
 }
 
 }  // namespace

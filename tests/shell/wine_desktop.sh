@@ -9,6 +9,7 @@
 #   wine_desktop.sh stop DIR                    ends the prefix's Wine programs and Xvfb
 #   wine_desktop.sh shot DIR NAME               saves DIR/screenshots/NAME.png, prints its path
 #   wine_desktop.sh env DIR                     prints "export DISPLAY=... WINEPREFIX=..." for eval
+#   wine_desktop.sh run DIR WINE_RUN PROGRAM ARGS...   runs a Windows program on the desktop
 #
 # The prefix is separate from the one of scripts/wine-run's other tests: its
 # persistent wineserver starts Wine's explorer (desktop and tray) from the
@@ -18,7 +19,7 @@
 # CTest runs `start` and `stop` as the fixture WineDesktop.
 set -euo pipefail
 command="${1:-}" dir="${2:-}"
-[[ -n "$command" && -n "$dir" ]] || { echo "usage: $0 start|stop|shot|env DIR ..." >&2; exit 2; }
+[[ -n "$command" && -n "$dir" ]] || { echo "usage: $0 start|stop|shot|env|run DIR ..." >&2; exit 2; }
 
 case "$command" in
 start)
@@ -76,8 +77,14 @@ env)
   [[ -s "$dir/display" ]] || { echo "no Wine desktop runs (the fixture WineDesktop)" >&2; exit 1; }
   echo "export DISPLAY=$(cat "$dir/display") WINEPREFIX=$(cat "$dir/prefix")"
   ;;
+run)
+  [[ -s "$dir/display" ]] || { echo "no Wine desktop runs (the fixture WineDesktop)" >&2; exit 1; }
+  wine_run="$3"
+  shift 3
+  DISPLAY="$(cat "$dir/display")" WINEPREFIX="$(cat "$dir/prefix")" exec "$wine_run" "$@"
+  ;;
 *)
-  echo "usage: $0 start|stop|shot|env DIR ..." >&2
+  echo "usage: $0 start|stop|shot|env|run DIR ..." >&2
   exit 2
   ;;
 esac
