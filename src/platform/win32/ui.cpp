@@ -449,14 +449,15 @@ bool CreateMainWindow(const std::wstring& title, int width, int height) {
   windowClass.lpszClassName = className.c_str();
   RegisterClassExW(&windowClass);
 
-  // A window without a size (the updater's) is bare, at the system's place;
-  // the client's is centred on the primary screen and gets its controls.
+  // A window without a size (the updater's, never shown) is a message-only
+  // window, which needs no desktop; the client's is centred on the primary
+  // screen and gets its controls.
   const bool bare = width <= 0 || height <= 0;
-  const int x = bare ? CW_USEDEFAULT : (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  const int y = bare ? CW_USEDEFAULT : (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  const int x = bare ? 0 : (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int y = bare ? 0 : (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
   HWND window = CreateWindowExW(0, className.c_str(), title.c_str(),
                                 WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, x, y,
-                                bare ? CW_USEDEFAULT : width, bare ? CW_USEDEFAULT : height, nullptr, nullptr,
+                                bare ? 0 : width, bare ? 0 : height, bare ? HWND_MESSAGE : nullptr, nullptr,
                                 instance, nullptr);
   if (window == nullptr) return false;
   std::vector<int> timers;
