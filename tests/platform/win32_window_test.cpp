@@ -22,13 +22,12 @@ TEST(Win32WindowTest, ASecondClientsHandOverReachesTheTrayHandlerOfAHiddenWindow
   ui::ResetForTest();
   ASSERT_TRUE(ui::CreateMainWindow(L"Tessarin", 600, 600));
   std::vector<int> codes;
-  ui::SetTrayHandler([&](int code) {
-    codes.push_back(code);
-    ui::PostQuit(0);
-  });
+  ui::SetTrayHandler([&](int code) { codes.push_back(code); });
   const uint32_t handle = ui::HandOverHandle();
   ASSERT_NE(handle, 0u);
   ASSERT_TRUE(ui::HandOverToRunningClient(handle));
+  // Posted messages of the thread come in the order they were posted.
+  ui::Post([] { ui::PostQuit(0); });
   EXPECT_EQ(ui::RunMessageLoop(), 0);
   EXPECT_EQ(codes, std::vector<int>{0x203});
 

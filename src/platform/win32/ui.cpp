@@ -60,6 +60,8 @@ struct Timer {
   std::shared_ptr<Task> task;
 };
 
+// The window handles are set under the mutex by the user-interface thread;
+// the controls' handles are then used by that thread only.
 struct Backend {
   std::mutex mutex;
   DWORD uiThread = 0;
@@ -474,7 +476,7 @@ bool CreateMainWindow(const std::wstring& title, int width, int height) {
     CreateControls(window, instance, width);
     LayOut(window);
   }
-  // The timers set so far ran on the message-only window.
+  // The timers set so far ran on the message-only window (this thread's).
   HWND hub = State().hub;
   for (int id : timers) {
     if (hub != nullptr) ::KillTimer(hub, static_cast<UINT_PTR>(id));
@@ -579,7 +581,7 @@ void StatusListClear() {
 
 std::vector<std::wstring> StatusListLines() {
   Backend& b = State();
-  if (b.statusList != nullptr && OnUserInterfaceThread()) {
+  if (OnUserInterfaceThread() && b.statusList != nullptr) {
     std::vector<std::wstring> lines;
     const int count = static_cast<int>(SendMessageW(b.statusList, LB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
@@ -608,7 +610,7 @@ void SetStatusBarText(const std::wstring& text) {
 
 std::wstring StatusBarText() {
   Backend& b = State();
-  if (b.statusBar != nullptr && OnUserInterfaceThread()) {
+  if (OnUserInterfaceThread() && b.statusBar != nullptr) {
     std::wstring text(static_cast<size_t>(LOWORD(SendMessageW(b.statusBar, SB_GETTEXTLENGTHW, 0, 0))) + 1, L'\0');
     text.resize(static_cast<size_t>(LOWORD(SendMessageW(b.statusBar, SB_GETTEXTW, 0,
                                                         reinterpret_cast<LPARAM>(text.data())))));
@@ -672,7 +674,7 @@ void SetMessageListCount(int count) {
 
 std::vector<std::wstring> MessageListRow(int row) {
   Backend& b = State();
-  if (b.list != nullptr && OnUserInterfaceThread()) {
+  if (OnUserInterfaceThread() && b.list != nullptr) {
     if (row < 0 || row >= static_cast<int>(SendMessageW(b.list, LVM_GETITEMCOUNT, 0, 0))) return {};
     std::vector<std::wstring> columns;
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
@@ -697,7 +699,7 @@ std::vector<std::wstring> MessageListRow(int row) {
 
 ControlsState Controls() {
   Backend& b = State();
-  if (b.button != nullptr && b.list != nullptr && OnUserInterfaceThread()) {
+  if (OnUserInterfaceThread() && b.button != nullptr && b.list != nullptr) {
     ControlsState state;
     state.buttonVisible = (GetWindowLongW(b.button, GWL_STYLE) & WS_VISIBLE) != 0;
     state.buttonEnabled = IsWindowEnabled(b.button) != 0;
