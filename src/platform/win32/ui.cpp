@@ -883,8 +883,10 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 void InstallSignalHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 int RunMessageLoop() {
+  // Tasks posted before the message-only window existed have their message
+  // now; the others run in the order of the queue, among the windows'
+  // messages.
   EnsureHub();
-  RunPosted();
   int exitCode = 0;
   MSG message;
   while (!QuitAsked(&exitCode)) {
