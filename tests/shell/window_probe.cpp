@@ -9,6 +9,8 @@
 //   window_probe tray CODE          posts the tray notification (0x203 double-click)
 //   window_probe dblclick ROW       double-clicks the row of the message list with the mouse
 //   window_probe rows N             waits until the message list holds N rows
+//   window_probe balloon            waits until a balloon shows on the desktop (the tray's
+//                                   balloon tooltip)
 //   window_probe msgbox TEXT yes|no|ok|none   waits for a message box of the client whose
 //                                   text holds TEXT, prints its text and presses the button
 //                                   (none: presses nothing)
@@ -222,6 +224,17 @@ void PressInMessageBox(HWND main, const std::wstring& part, const std::string& a
   PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
 }
 
+BOOL CALLBACK LookForBalloon(HWND window, LPARAM found) {
+  wchar_t className[64] = {};
+  GetClassNameW(window, className, 64);
+  if (std::wstring(className) != TOOLTIPS_CLASSW || !IsWindowVisible(window) ||
+      (GetWindowLongW(window, GWL_STYLE) & TTS_BALLOON) == 0) {
+    return TRUE;
+  }
+  *reinterpret_cast<bool*>(found) = true;
+  return FALSE;
+}
+
 void DoubleClickRow(HWND window, int row) {
   HWND list = Child(window, WC_LISTVIEWW);
   Remote remote(list, sizeof(RECT));
@@ -243,7 +256,7 @@ void DoubleClickRow(HWND window, int row) {
 
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);  // lines end in LF, as the scripts read them
-  if (argc < 2) Fail(L"usage: window_probe dump|visible|command|tray|dblclick|rows|msgbox ...");
+  if (argc < 2) Fail(L"usage: window_probe dump|visible|command|tray|dblclick|rows|balloon|msgbox ...");
   const std::string command = argv[1];
   const std::string argument = argc > 2 ? argv[2] : "";
   HWND window = MainWindow();
@@ -269,6 +282,14 @@ int main(int argc, char** argv) {
     HWND list = Child(window, WC_LISTVIEWW);
     if (!WaitFor([&] { return RowCount(list) == wanted; })) {
       Fail(L"the list holds " + std::to_wstring(RowCount(list)) + L" rows");
+    }
+  } else if (command == "balloon") {
+    bool found = false;
+    if (!WaitFor([&] {
+          EnumWindows(LookForBalloon, reinterpret_cast<LPARAM>(&found));
+          return found;
+        })) {
+      Fail(L"no balloon shows");
     }
   } else if (command == "msgbox" && argc > 3) {
     // The text as typed: argv is in the ANSI code page.

@@ -29,7 +29,8 @@ start_client
 # balloon says.
 wait_console "Автоматический обмен производиться не будет"
 probe visible 0 >/dev/null || fail "the window does not start hidden"
-sleep 1
+# Wine's tray shows the balloon some seconds after it was asked for.
+probe balloon || fail "the warning's balloon did not show"
 shot 1-hidden-with-balloon
 
 # A second start hands over to the first and ends with 0.
@@ -69,6 +70,9 @@ probe msgbox "ООО Альфа" none || fail "the double-click opened no messag
 shot 4-message-of-the-first-row
 probe msgbox "ООО Альфа" ok >/dev/null
 
+# The menu's commands: About, then the exit.
+probe command 104 >/dev/null
+probe msgbox "3.14.9" ok >/dev/null || fail "the menu's About showed nothing"
 probe command 105 >/dev/null
 wait_client_end 0
 echo "the window, its list, status lines, second start and row double-click are as expected"
