@@ -122,6 +122,9 @@ bool MainWindowVisible() {
 
 void BringToFront() {}
 
+// No window exists: dialogs stay on the console.
+void* MainWindowHandle() { return nullptr; }
+
 void StatusListInsertTop(const std::wstring& line) {
   Backend& b = State();
   bool visible;

@@ -38,6 +38,9 @@ std::wstring Title();
 void ShowMainWindow(Show how);
 bool MainWindowVisible();
 void BringToFront();
+// The main window's system handle (HWND on Windows) for the dialogs it
+// owns (platform/dialog.h); null headless.
+void* MainWindowHandle();
 
 // Status list: newest line on top.
 void StatusListInsertTop(const std::wstring& line);

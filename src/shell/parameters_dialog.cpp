@@ -164,10 +164,14 @@ void AfterCertificateChoice(ParametersDialog* dialog) {
   if (!cert->text.empty()) Enable(dialog, kParamPassword, true);
 }
 
+bool EmailAcceptable(const std::wstring& text) {
+  const std::wstring email = text.substr(0, kFieldTextMax);
+  return email.empty() || (email.size() >= 5 && email.find(L'@') != std::wstring::npos);
+}
+
 ParametersOk ConfirmParametersDialog(const ParametersDialog& dialog) {
   ParametersDialog fields = dialog;
-  const std::wstring email = FindParametersField(&fields, kParamEmail)->text.substr(0, kFieldTextMax);
-  if (!email.empty() && (email.size() < 5 || email.find(L'@') == std::wstring::npos)) {
+  if (!EmailAcceptable(FindParametersField(&fields, kParamEmail)->text)) {
     platform::ui::MessageBox(kEmailFormatMessage, L"", platform::ui::Buttons::Ok);
     return ParametersOk::Stay;
   }

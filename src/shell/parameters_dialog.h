@@ -91,6 +91,9 @@ void ChooseParametersFolder(ParametersDialog* dialog, const std::string& folder)
 // "IDC_CERT"; the password field is enabled once it is not empty.
 void AfterCertificateChoice(ParametersDialog* dialog);
 
+// The e-mail rule of OK: empty, or at least five characters with an "@".
+bool EmailAcceptable(const std::wstring& text);
+
 enum class ParametersOk {
   Stay,    // the e-mail address was refused; nothing stored
   Closed,  // stored, saved and the work restarted

@@ -11,6 +11,7 @@
 #include "exchange/session.h"
 #include "folder/pass.h"
 #include "platform/clock.h"
+#include "platform/dialog.h"
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/instance_lock.h"
@@ -20,6 +21,7 @@
 #include "shell/agreement_dialog.h"
 #include "shell/autostart.h"
 #include "shell/console.h"
+#include "shell/dialog_windows.h"
 #include "shell/main_window.h"
 #include "shell/work.h"
 #include "shell/state_file.h"
@@ -163,7 +165,13 @@ std::optional<int> CreateMainWindow() {
 
   // An organisation the server does not know registers once the user has
   // accepted the agreement.
-  exchange::SetRegistrationDialog([] { RunAgreementDialog(); });
+  exchange::SetRegistrationDialog([] {
+    if (platform::dialog::Available()) {
+      ShowAgreementWindow();
+    } else {
+      RunAgreementDialog();
+    }
+  });
   // The web page's settings change restarts the work on this thread.
   web::SetSettingsChangedHook([] { StartWork(); });
   // From here the page's requests are carried out, with its key when the

@@ -3,10 +3,12 @@
 
 #include "core/client_state.h"
 #include "exchange/intake.h"
+#include "platform/dialog.h"
 #include "platform/process.h"
 #include "platform/ui.h"
 #include "shell/about_dialog.h"
 #include "shell/console.h"
+#include "shell/dialog_windows.h"
 #include "shell/status.h"
 #include "shell/update_check.h"
 #include "shell/version.h"
@@ -30,6 +32,10 @@ bool OnCommand(int command) {
       return true;
     }
     case kCommandAbout:
+      if (platform::dialog::Available()) {
+        ShowAboutWindow();
+        return true;
+      }
       platform::ui::MessageBox(AboutVersionLine() + L"\n" + kAboutDescription, L"О проекте ",
                                platform::ui::Buttons::Ok);
       return true;
@@ -40,7 +46,11 @@ bool OnCommand(int command) {
       platform::ShellOpen(kManualAddress);
       return true;
     case kCommandSettings:
-      OpenSettingsEdit();
+      if (platform::dialog::Available()) {
+        ShowParametersWindow();
+      } else {
+        OpenSettingsEdit();
+      }
       return true;
     case kCommandCheckUpdate:
       CheckUpdate();
