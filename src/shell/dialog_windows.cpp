@@ -237,6 +237,9 @@ void ShowMessageWindow(int row) {
     dlg::Enable(dialog, kRefuseButton, model.canRefuse);
     dlg::Enable(dialog, kShowButton, model.canShow);
     dlg::Enable(dialog, kSaveButton, model.canSave);
+    // The field would take the focus with all its text selected, which
+    // hides its colour.
+    dlg::Focus(dialog, kCancel);
   };
   handlers.command = [&](Dialog dialog, int control, int code) {
     if (!Clicked(code)) return;
@@ -284,6 +287,8 @@ int ShowAgreementWindow() {
     dlg::SetText(dialog, kAgreementField, model.text);
     dlg::Check(dialog, kAgreementBox, false);
     dlg::Enable(dialog, kOk, model.canContinue);
+    // Focused, the field would select its text and scroll to its end.
+    dlg::Focus(dialog, kAgreementBox);
   };
   handlers.command = [&model](Dialog dialog, int control, int code) {
     if (!Clicked(code)) return;
