@@ -1,6 +1,7 @@
 // The dialogs as windows, on the Wine desktop: each opens in this process
 // from the program's templates while a second thread finds it, reads its
-// controls, clicks them and ends it. With TESSARIN_DIALOG_SHOTS set (a
+// controls, clicks them and ends it. TESSARIN_TEST_PKI names the RSA test
+// PKI that the certificate choice lists. With TESSARIN_DIALOG_SHOTS set (a
 // folder) each dialog waits there for its screenshot: the test writes
 // NAME.ready and goes on once wine_dialogs.sh has written NAME.shot.
 #include <windows.h>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "core/folders.h"
+#include "crypto/provider/test_stores.h"
 #include "exchange/result_codes.h"
 #include "exchange/session.h"
 #include "shell/about_dialog.h"
@@ -63,6 +65,31 @@ HWND WaitForBox(HWND owner) {
     return box != owner;
   });
   return box == owner ? nullptr : box;
+}
+
+// The first child window of the class (and text, when given).
+HWND FindChild(HWND parent, const wchar_t* className, const wchar_t* text) {
+  struct Search {
+    const wchar_t* className;
+    const wchar_t* text;
+    HWND found;
+  } search{className, text, nullptr};
+  EnumChildWindows(
+      parent,
+      [](HWND window, LPARAM data) {
+        Search* search = reinterpret_cast<Search*>(data);
+        wchar_t name[64] = {};
+        wchar_t text[256] = {};
+        GetClassNameW(window, name, 64);
+        GetWindowTextW(window, text, 256);
+        if (std::wstring(name) != search->className || (search->text != nullptr && search->text != std::wstring(text))) {
+          return TRUE;
+        }
+        search->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 std::wstring TextOf(HWND window) {
@@ -155,7 +182,7 @@ TEST_F(DialogWindowsTest, AboutShowsTheVersion) {
 // stays; Cancel stores nothing.
 TEST_F(DialogWindowsTest, ParametersFollowTheBoxesRefuseAShortEmailAndCancelStoresNothing) {
   storage::SetSettingText("IDC_FACE", L"директора Иванова И.И.");
-  storage::SetSettingText("IDC_PATH", L"C:\\exchange\\");
+  storage::SetSettingText("IDC_PATH", L"C:\\windows\\");
   storage::SetSettingText("IDC_EMAIL", L"old@mail.by");
   storage::SaveSettings();
   WithDialog(L"Параметры", shell::ShowParametersWindow, [](HWND parameters) {
@@ -165,7 +192,7 @@ TEST_F(DialogWindowsTest, ParametersFollowTheBoxesRefuseAShortEmailAndCancelStor
     EXPECT_FALSE(Enabled(parameters, 1003)) << "no certificate yet";
     EXPECT_EQ(Text(parameters, 1002), L"директора Иванова И.И.");
     EXPECT_TRUE(Enabled(parameters, 1002));
-    EXPECT_EQ(Text(parameters, 1016), L"C:\\exchange\\");
+    EXPECT_EQ(Text(parameters, 1016), L"C:\\windows\\");
     EXPECT_FALSE(Enabled(parameters, 1016));
     EXPECT_FALSE(Enabled(parameters, 1012));
     Screenshot("parameters");
@@ -197,12 +224,67 @@ TEST_F(DialogWindowsTest, ParametersFollowTheBoxesRefuseAShortEmailAndCancelStor
     EXPECT_EQ(AnswerBox(parameters, IDOK), std::wstring(L"|") + shell::kEmailFormatMessage);
     EXPECT_TRUE(IsWindowVisible(parameters)) << "the dialog stays";
     Screenshot("parameters-service");
+    // The folder picker starts at the folder of the settings; the folder
+    // chosen comes back with its separator.
+    Press(parameters, 1024);
+    HWND picker = WaitForBox(parameters);
+    ASSERT_NE(picker, nullptr);
+    EXPECT_NE(FindChild(picker, L"Static", L"Укажите каталог обмена"), nullptr);
+    HWND tree = FindChild(picker, L"SysTreeView32", nullptr);
+    wchar_t selected[64] = {};
+    TVITEMW item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    item.pszText = selected;
+    item.cchTextMax = 64;
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    EXPECT_EQ(_wcsicmp(selected, L"windows"), 0) << selected;
+    Screenshot("folder");
+    Press(picker, IDOK);
+    EXPECT_TRUE(Gone(picker));
+    SendMessageW(parameters, WM_NULL, 0, 0);
+    EXPECT_EQ(_wcsicmp(Text(parameters, 1016).c_str(), L"C:\\windows\\"), 0) << Text(parameters, 1016);
     Press(parameters, IDCANCEL);
   });
   storage::LoadSettings();
   EXPECT_EQ(storage::GetSettingText("IDC_EMAIL"), L"old@mail.by");
   EXPECT_EQ(storage::GetSettingInt("IDC_SERVICE"), 0);
   EXPECT_FALSE(storage::GetSettingText("IDC_EDS_FIO"));
+}
+
+// A double-click on a row of the certificate choice selects it and the
+// parameters dialog shows it with the password field enabled.
+TEST_F(DialogWindowsTest, AChosenCertificateFillsTheParameters) {
+  const char* pki = std::getenv("TESSARIN_TEST_PKI");
+  if (pki == nullptr) GTEST_SKIP() << "TESSARIN_TEST_PKI names no test PKI";
+  ASSERT_EQ(crypto::provider::InstallTestPki(pki), 0u);
+  std::wstring chosen;
+  WithDialog(L"Параметры", shell::ShowParametersWindow, [&chosen](HWND parameters) {
+    Press(parameters, 1004);
+    HWND certificates = WaitForDialog(L"Выбор сертификата");
+    ASSERT_NE(certificates, nullptr);
+    HWND list = GetDlgItem(certificates, 1000);
+    ASSERT_GT(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 1);
+    wchar_t id[128] = {};
+    LVITEMW item{};
+    item.iSubItem = 4;
+    item.pszText = id;
+    item.cchTextMax = 128;
+    SendMessageW(list, LVM_GETITEMTEXTW, 1, reinterpret_cast<LPARAM>(&item));
+    chosen = id;
+    EXPECT_EQ(chosen.size(), 40u) << "the key identifier in hexadecimal";
+    Screenshot("certificate-rows");
+    NMITEMACTIVATE click{};
+    click.hdr = {list, 1000, static_cast<UINT>(NM_DBLCLK)};
+    click.iItem = 1;
+    SendMessageW(certificates, WM_NOTIFY, 1000, reinterpret_cast<LPARAM>(&click));
+    EXPECT_TRUE(Gone(certificates));
+    EXPECT_EQ(Text(parameters, 1017), chosen);
+    EXPECT_TRUE(Enabled(parameters, 1003));
+    Press(parameters, IDCANCEL);
+  });
+  EXPECT_EQ(storage::GetSettingText("IDC_CERT"), chosen);
+  EXPECT_EQ(crypto::provider::RemoveTestPki(pki), 0u);
 }
 
 // A refused document is red without "Подписать" and "Отказаться"; a
