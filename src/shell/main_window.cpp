@@ -11,7 +11,7 @@
 #include "storage/messages.h"
 #include "platform/process.h"
 #include "platform/ui.h"
-#include "shell/message_dialog.h"
+#include "shell/dialog_windows.h"
 #include "shell/work.h"
 #include "storage/settings.h"
 
@@ -68,9 +68,7 @@ void OnMessageRowActivated(int row) {
   std::optional<storage::MessageEntry> entry = storage::MessageAt(row);
   if (!entry) return;
   selectedMessage = row;
-  MessageDialog dialog;
-  BuildMessageDialog(*entry, &dialog);
-  platform::ui::MessageBox(core::ReplaceAll(dialog.text, L"<BR>", L"\r\n", false), L"", platform::ui::Buttons::Ok);
+  ShowMessageWindow(row);
 }
 
 int SelectedMessage() { return selectedMessage; }

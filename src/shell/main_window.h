@@ -21,8 +21,7 @@ void CreateControls();
 void OnTrayNotify(int code);
 
 // A double-click on row `row` of the message list: the row becomes the
-// selected message and its message dialog opens. Until the dialog has a
-// window of its own, the dialog's text is shown in a message box.
+// selected message and its message dialog opens.
 void OnMessageRowActivated(int row);
 
 // The row last double-clicked, -1 before the first.

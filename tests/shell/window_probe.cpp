@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -134,9 +135,16 @@ std::wstring ItemText(HWND list, int row, int column) {
   return remote.Text(kTextAt);
 }
 
+// The text of a window of the client: asked of the window itself, since
+// an edit field's text is no caption that the system keeps.
 std::wstring WindowText(HWND window) {
-  wchar_t text[1024] = {};
-  GetWindowTextW(window, text, 1024);
+  std::wstring text(4096, L'\0');
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                           2000, &length)) {
+    length = static_cast<DWORD_PTR>(GetWindowTextW(window, text.data(), static_cast<int>(text.size())));
+  }
+  text.resize(std::min<size_t>(length, text.size()));
   return text;
 }
 
@@ -224,6 +232,29 @@ void PressInMessageBox(HWND main, const std::wstring& part, const std::string& a
   PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
 }
 
+// Clicks the controls `ids` in turn, as the user would (a check box
+// toggles), in the client's dialog titled `title`.
+void ClickInDialog(HWND main, const std::wstring& title, const std::vector<int>& ids) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(main, &pid);
+  HWND dialog = nullptr;
+  if (!WaitFor([&] {
+        dialog = FindWindowW(L"#32770", title.c_str());
+        DWORD owner = 0;
+        if (dialog != nullptr) GetWindowThreadProcessId(dialog, &owner);
+        return dialog != nullptr && owner == pid && IsWindowVisible(dialog);
+      })) {
+    Fail(L"no dialog \"" + title + L"\"");
+  }
+  Print(L"dialog=" + title);
+  for (int id : ids) {
+    HWND control = GetDlgItem(dialog, id);
+    if (control == nullptr) Fail(L"no control " + std::to_wstring(id));
+    if (!WaitFor([&] { return IsWindowEnabled(control) != 0; })) Fail(L"control " + std::to_wstring(id) + L" stays disabled");
+    SendMessageW(control, BM_CLICK, 0, 0);
+  }
+}
+
 BOOL CALLBACK LookForBalloon(HWND window, LPARAM found) {
   wchar_t className[64] = {};
   GetClassNameW(window, className, 64);
@@ -256,7 +287,7 @@ void DoubleClickRow(HWND window, int row) {
 
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);  // lines end in LF, as the scripts read them
-  if (argc < 2) Fail(L"usage: window_probe dump|visible|command|tray|dblclick|rows|balloon|msgbox ...");
+  if (argc < 2) Fail(L"usage: window_probe dump|visible|command|tray|dblclick|rows|balloon|msgbox|dialog ...");
   const std::string command = argv[1];
   const std::string argument = argc > 2 ? argv[2] : "";
   HWND window = MainWindow();
@@ -291,6 +322,12 @@ int main(int argc, char** argv) {
         })) {
       Fail(L"no balloon shows");
     }
+  } else if (command == "dialog" && argc > 3) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<int> ids;
+    for (int i = 3; i < argc; ++i) ids.push_back(std::atoi(argv[i]));
+    ClickInDialog(window, count > 2 ? wide[2] : L"", ids);
   } else if (command == "msgbox" && argc > 3) {
     // The text as typed: argv is in the ANSI code page.
     int count = 0;

@@ -68,7 +68,7 @@ shot 3-status-lines-after-the-button
 probe dblclick 0 >/dev/null
 probe msgbox "ООО Альфа" none || fail "the double-click opened no message"
 shot 4-message-of-the-first-row
-probe msgbox "ООО Альфа" ok >/dev/null
+probe dialog "Сообщение" 2 >/dev/null || fail "the message dialog did not close"
 
 # The menu's commands: About, then the exit.
 probe command 104 >/dev/null

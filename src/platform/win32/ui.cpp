@@ -428,6 +428,8 @@ void CreateControls(HWND window, HINSTANCE instance, int width) {
 
 }  // namespace
 
+void* MainWindowHandle() { return MainWindow(); }
+
 bool CreateMainWindow(const std::wstring& title, int width, int height) {
   EnsureHub();
   INITCOMMONCONTROLSEX common{sizeof(common), ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
