@@ -7,7 +7,8 @@
 //     compressed, encrypted for alpha and sent through the local simulator
 //     (which routes without checking contents, as the intake benchmark's
 //     client figure does).
-// Beside each, in the same run and on the same files, the bare work of the
+// Two passes of each; beside each pass, in the same run and on the same
+// kind of files (first before the pass, then after it), the bare work of the
 // same requests with OpenSSL and stdio called directly: rename into the
 // working folder, copy into the day folder, read, decipher (RC4), Base64
 // decoding, CMS signing and verification, for SignFirst the envelope for
@@ -317,6 +318,7 @@ void FolderPass(benchmark::State& state, const std::string& type, int count) {
   const bool sends = type == "signfirst";
   Pki pki;
   double files = 0, seconds = 0, bareSeconds = 0, wireSeconds = 0;
+  int iteration = 0;
   for (auto _ : state) {
     state.PauseTiming();
     Folder program("tsr-folder-"), store("tsr-store-"), exchange("tsr-exchange-"), bare("tsr-bare-");
@@ -356,16 +358,22 @@ void FolderPass(benchmark::State& state, const std::string& type, int count) {
     }
 
     // The bare work of the same requests.
-    DropRequests(bare.path + "out/", type, count, iks, context.unp, recipients);
-    fs::create_directories(bare.path + "in/");
-    {
+    const auto bareWork = [&]() {
+      DropRequests(bare.path + "out/", type, count, iks, context.unp, recipients);
+      fs::create_directories(bare.path + "in/");
       std::unique_ptr<AnsweringServer> server(sends ? new AnsweringServer : nullptr);
       const auto start = std::chrono::steady_clock::now();
       const int done = BareWork(bare.path + "out/", bare.path + "work/", bare.path + "in/", Rc4(iks), pki,
                                 server.get(), &wireSeconds);
       bareSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (done != count) return state.SkipWithError("the bare work missed files");
-    }
+      return done == count;
+    };
+    // The file system makes a new file dearer while many were deleted just
+    // before (ext4 looks past recently freed inodes), so whichever of the
+    // two runs second pays for the other's deletions: they take turns
+    // going first.
+    const bool bareFirst = iteration++ % 2 == 0;
+    if (bareFirst && !bareWork()) return state.SkipWithError("the bare work missed files");
 
     DropRequests(exchange.path + "out/", type, count, iks, context.unp, recipients);
     folder::MoveFilesToWorking(context);  // the tick before: sizes noted, nothing taken
@@ -376,6 +384,7 @@ void FolderPass(benchmark::State& state, const std::string& type, int count) {
 
     state.PauseTiming();
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!bareFirst && !bareWork()) return state.SkipWithError("the bare work missed files");
     const int answers = XmlFiles(exchange.path + "in/");
     const int left = XmlFiles(core::WorkingFolder());
     const int64_t sent = sim->Get("/counters").body.value("requests.152", int64_t{0});
@@ -400,7 +409,7 @@ void FolderPass(benchmark::State& state, const std::string& type, int count) {
 
 void SignSingle(benchmark::State& state) { FolderPass(state, "signsingle", 4901); }
 void SignFirst(benchmark::State& state) { FolderPass(state, "signfirst", 1000); }
-BENCHMARK(SignSingle)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(SignFirst)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(SignSingle)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(SignFirst)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
