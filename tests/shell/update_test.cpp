@@ -18,6 +18,7 @@
 
 #include "client_process.h"
 #include "core/text.h"
+#include "link/transport.h"
 #include "sim_process.h"
 #include "test_support.h"
 
@@ -49,11 +50,15 @@ class UpdateTest : public ::testing::Test {
   void SetUp() override {
     fs::create_directory(folder);
     fs::copy_file(test_support::BuiltProgram("src/shell/Tessarin"), folder + "Tessarin");
-    // Without its debug information: a sanitizer build's would take the
-    // program past the longest answer the transport accepts, and every
-    // download is the whole program.
-    const std::string strip = "strip --strip-debug '" + folder + "Tessarin'";
+    // Without its debug information and symbols: a sanitizer build's would
+    // take the program past the longest answer the transport accepts, and
+    // every download is the whole program.
+    const std::string strip = "strip --strip-all '" + folder + "Tessarin'";
     ASSERT_EQ(std::system(strip.c_str()), 0) << strip;
+    // A program past the limit would be cut off at every download and the
+    // test would only time out.
+    ASSERT_LT(fs::file_size(folder + "Tessarin") + (1u << 16), serverlink::kDefaultTransportLimits.maxAnswerBytes)
+        << "the client is too large to be published in this build";
     fs::copy_file(test_support::BuiltProgram("src/updater/TSR_Update"), folder + "TSR_Update");
     fs::copy(sim_test::PkiFolder(), store.path, fs::copy_options::recursive);
     original = ReadBytes(folder + "Tessarin");
