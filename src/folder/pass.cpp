@@ -35,6 +35,11 @@ std::map<std::string, int64_t> outSizes;
 // not be deleted; they are not taken again.
 std::set<std::string> undeleted;
 
+// The deciphered text of each request claimed in this pass, by its path in
+// the working folder: the pass reads it from here instead of from the file
+// it has just written. Emptied once the pass has read its requests.
+std::map<std::string, std::string> claimedTexts;
+
 // False until the first pass of the run has removed what an earlier run
 // ended before removing.
 bool tidied = false;
@@ -163,6 +168,7 @@ bool Claim(const std::string& source, const std::string& name, const std::vector
   }
   core::LogInfo(core::Format("Move the file %s %s", source.c_str(), target.c_str()));
   MakeDayCopy(target, text);
+  claimedTexts[target].assign(text.begin(), text.end());
   return true;
 }
 
@@ -174,7 +180,15 @@ void FindFiles(const std::string& folder, const std::string& pattern, FolderRequ
       if (list->size() >= kRequestsPerPass) break;
       if (entry.isFolder || undeleted.count(folder + entry.name) != 0) continue;
       list->emplace_back();
-      GetXMLTypes(folder, entry.name, &list->back());
+      FolderRequest& request = list->back();
+      auto claimed = claimedTexts.find(folder + entry.name);
+      if (claimed == claimedTexts.end()) {
+        GetXMLTypes(folder, entry.name, &request);
+        continue;
+      }
+      request.fileName = entry.name;
+      request.path = claimed->first;
+      ParseRequestText(std::move(claimed->second), &request);
     }
   } catch (...) {
     core::LogException("FindFiles");
@@ -300,6 +314,7 @@ void FindFilesTypes(FolderRequestList* list) {
   } catch (...) {
     core::LogException("FindFilesTypes");
   }
+  claimedTexts.clear();
 }
 
 void DispatchRequests(const FolderPassContext& context, const FolderRequestList& list) {
@@ -359,6 +374,7 @@ void ProcessFile(const std::string& exchangeFolder) {
 }
 
 void ResetPassStateForTest() {
+  claimedTexts.clear();
   outSizes.clear();
   undeleted.clear();
   tidied = false;
