@@ -16,6 +16,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string_view>
 
 #include "crypto/provider/openssl/openssl_util.h"
 
@@ -128,6 +129,10 @@ CmsPtr ReadCmsAnyFormat(const Bytes& data, bool* certificate) {
     return nullptr;
   }
   ERR_clear_error();
+  // Armoured text carries its "-----BEGIN " line; anything else (a plain
+  // document asked whether it is signed) is not scanned line by line twice.
+  const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+  if (text.find("-----BEGIN ") == std::string_view::npos) return cms;
   BioPtr bio = MemoryBio(data);
   if (bio) cms.reset(PEM_read_bio_CMS(bio.get(), nullptr, nullptr, nullptr));
   if (!cms) {
