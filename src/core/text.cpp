@@ -1,6 +1,8 @@
 // Text helpers shared by every subsystem (see text.h).
 #include "core/text.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 
@@ -12,18 +14,16 @@ namespace core {
 
 namespace {
 
-const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 const char kHexDigits[] = "0123456789ABCDEF";
 
-// Value of a Base64 character, or -1 for one outside the alphabet.
-int Base64Value(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// Value of each Base64 character, -1 for one outside the alphabet.
+constexpr std::array<int8_t, 256> kBase64Values = [] {
+  std::array<int8_t, 256> values{};
+  values.fill(-1);
+  for (int i = 0; i < 64; ++i) values[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<int8_t>(i);
+  return values;
+}();
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -123,9 +123,29 @@ std::vector<uint8_t> Base64Decode(const std::string& text) {
   uint8_t* to = out.data();
   uint32_t group = 0;
   int count = 0;
-  for (char c : text) {
+  const size_t size = text.size();
+  const auto* from = reinterpret_cast<const unsigned char*>(text.data());
+  size_t i = 0;
+  while (i < size) {
+    // A whole group of four alphabet characters, the common case, in one
+    // step.
+    if (count == 0 && i + 4 <= size) {
+      const int a = kBase64Values[from[i]], b = kBase64Values[from[i + 1]], c = kBase64Values[from[i + 2]],
+                d = kBase64Values[from[i + 3]];
+      if ((a | b | c | d) >= 0) {
+        const uint32_t whole = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | uint32_t(d);
+        *to++ = static_cast<uint8_t>(whole >> 16);
+        *to++ = static_cast<uint8_t>(whole >> 8);
+        *to++ = static_cast<uint8_t>(whole);
+        i += 4;
+        continue;
+      }
+    }
+    // Else one character: line breaks and others outside the alphabet are
+    // skipped, '=' ends the text.
+    const unsigned char c = from[i++];
     if (c == '=') break;
-    const int value = Base64Value(static_cast<unsigned char>(c));
+    const int value = kBase64Values[c];
     if (value < 0) continue;
     group = (group << 6) | static_cast<uint32_t>(value);
     if (++count == 4) {

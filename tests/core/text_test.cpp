@@ -30,6 +30,9 @@ TEST(Base64, DecodingSkipsForeignCharactersAndStopsAtThePad) {
   EXPECT_EQ(Base64Decode("Y"), Bytes(""));
   EXPECT_EQ(Base64Decode("!!!"), Bytes(""));
   EXPECT_EQ(Base64Decode("YW\r\nJj"), Bytes("abc"));
+  // Breaks between groups and inside one, and whole groups after them.
+  EXPECT_EQ(Base64Decode("YWJj\r\nZGVm\r\nZ2hp"), Bytes("abcdefghi"));
+  EXPECT_EQ(Base64Decode("YWJjZG\nVmZ2hp"), Bytes("abcdefghi"));
 }
 
 TEST(Base64, EveryByteValueSurvivesARoundTrip) {

@@ -122,7 +122,12 @@ bool ConvertRuns(const std::basic_string<From>& text, const char* to, const char
   std::vector<char> bytes;
   for (auto at = text.begin(); at != text.end();) {
     const auto plainEnd = std::find_if_not(at, text.end(), ascii);
-    out->append(at, plainEnd);
+    // Widened or narrowed in place: append() with iterators of the other
+    // character type builds a temporary string first.
+    const size_t done = out->size();
+    out->resize(done + static_cast<size_t>(plainEnd - at));
+    std::transform(at, plainEnd, out->begin() + static_cast<std::ptrdiff_t>(done),
+                   [](From c) { return static_cast<To>(c); });
     at = std::find_if(plainEnd, text.end(), ascii);
     if (plainEnd == at) continue;
     const size_t count = static_cast<size_t>(at - plainEnd);
