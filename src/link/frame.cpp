@@ -212,9 +212,10 @@ RecordFromFieldsResult RecordFromRequestFields(const RequestFields& fields, Exch
     built.expiry = static_cast<uint32_t>(platform::UnixNow() + DecimalValue(fields.expiryDays) * 86400);
   }
   if (fields.type == kTypeOneBytePayload) {
-    built.payload.push_back(static_cast<uint8_t>(DecimalValue(fields.data)));
+    built.payload.push_back(static_cast<uint8_t>(DecimalValue(std::string(fields.data))));
   } else {
-    built.payload.assign(fields.data.begin(), fields.data.end());
+    built.payload.resize(fields.data.size());
+    if (!fields.data.empty()) std::memcpy(built.payload.data(), fields.data.data(), fields.data.size());
   }
   built.payloadLength = static_cast<uint32_t>(built.payload.size());
   *record = std::move(built);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/exchange_record.h"
@@ -84,7 +85,7 @@ struct RequestFields {
   std::string branch;      // receiver branch, decimal, or empty
   std::string number;      // document number, 27 digits, or empty
   std::string expiryDays;  // validity in days, decimal, or empty
-  std::string data;        // the request's data text
+  std::string_view data;   // the request's data text, kept by the caller
 };
 
 enum class RecordFromFieldsResult {
