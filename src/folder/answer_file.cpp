@@ -163,7 +163,8 @@ bool EncipheredAnswer(const std::string& iks, const std::wstring& text, std::vec
   if (!AnswerCipher(iks, &hash)) return false;
   std::string utf8 = core::ToNarrow(text, core::kCodePageUtf8);
   core::LogInfo("XMLSave utf8");
-  data->assign(utf8.begin(), utf8.end());
+  const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+  data->assign(bytes, bytes + utf8.size());
   return crypto::EncryptBuffer(&hash, data);
 }
 

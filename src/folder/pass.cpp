@@ -168,7 +168,7 @@ bool Claim(const std::string& source, const std::string& name, const std::vector
   }
   core::LogInfo(core::Format("Move the file %s %s", source.c_str(), target.c_str()));
   MakeDayCopy(target, text);
-  claimedTexts[target].assign(text.begin(), text.end());
+  claimedTexts[target].assign(reinterpret_cast<const char*>(text.data()), text.size());
   return true;
 }
 
