@@ -2,6 +2,7 @@
 // names, times, key identifiers and the algorithm mapping.
 #include "crypto/provider/openssl/openssl_util.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/objects.h>
@@ -9,6 +10,7 @@
 #include <openssl/x509v3.h>
 
 #include <atomic>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -150,11 +152,16 @@ std::wstring DisplayName(const X509_NAME* name) {
 }
 
 bool TimeToFileTime(const ASN1_TIME* time, int64_t* fileTime) {
-  if (time == nullptr || ASN1_TIME_check(time) != 1) return false;
-  AsnTimePtr epoch(ASN1_TIME_set(nullptr, 0));
+  // Parsed once, with nothing allocated: a verification reads a few
+  // dozen of these.
+  struct tm moment {};
+  if (time == nullptr || ASN1_TIME_to_tm(time, &moment) != 1) return false;
+  struct tm epoch {};
+  epoch.tm_year = 70;
+  epoch.tm_mday = 1;
   int days = 0;
   int seconds = 0;
-  if (!epoch || ASN1_TIME_diff(&days, &seconds, epoch.get(), time) != 1) return false;
+  if (OPENSSL_gmtime_diff(&days, &seconds, &epoch, &moment) != 1) return false;
   *fileTime = platform::FileTimeFromUnix(static_cast<int64_t>(days) * 86400 + seconds);
   return true;
 }
