@@ -3,59 +3,34 @@
 // posix/ui.cpp, the console printing shared with Windows in ui_console.cpp.
 //
 // The main window, its status list and status bar, the tray icon and the
-// timers live in memory under one mutex. What a Windows user would see is
-// printed to stdout: status lines while the window counts as shown,
-// balloons as "Внимание: text", message boxes with the answer they took.
-// The message loop runs posted tasks and due timers on the thread that
-// calls RunMessageLoop.
+// timers are the record in memory of ui_state.cpp and nothing else. What a
+// Windows user would see is printed to stdout: status lines while the
+// window counts as shown, balloons as "Внимание: text", message boxes with
+// the answer they took. The message loop runs posted tasks and due timers
+// on the thread that calls RunMessageLoop.
 #include "platform/ui.h"
 
 #include <chrono>
-#include <iostream>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
-#include <algorithm>
-#include <map>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "platform/codepage.h"
 #include "platform/ui_console.h"
+#include "platform/ui_state.h"
 
 namespace platform::ui {
 
 namespace {
 
-struct Timer {
-  int periodMs;                                  // period
-  std::chrono::steady_clock::time_point due;     // next run
-  std::shared_ptr<Task> task;                    // what runs
-};
-
-struct Backend {
-  std::mutex mutex;
-  std::condition_variable wake;       // posted work or a new timer
-  bool windowCreated = false;
-  std::wstring title;
-  bool visible = false;
-  std::deque<std::wstring> statusLines;  // newest first
-  std::wstring statusBar;
-  ControlsState controls;
-  MessageRowProvider rowProvider;     // the message list's rows
-  TrayState tray;
-  std::function<void(int)> trayHandler;
-  WindowEventHandlers events;         // kept; no window fires them
-  std::map<int, Timer> timers;
-  std::deque<Task> posted;
-  bool quit = false;
-  int exitCode = 0;
-};
-
-Backend& State() {
-  static Backend* backend = new Backend;  // lives to the end of the process
-  return *backend;
+// Wakes the loop: posted work, a new timer, or the request to quit. Waited
+// on with the record's mutex.
+std::condition_variable& Wake() {
+  static std::condition_variable* wake = new std::condition_variable;  // lives to the end of the process
+  return *wake;
 }
 
 // Console input as the reader thread and a modal dialog share it.
@@ -81,43 +56,27 @@ using console::Print;
 }  // namespace
 
 bool CreateMainWindow(const std::wstring& title, int, int) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.windowCreated = true;
-  b.title = title;
-  b.visible = false;
+  state::NoteWindowMade(title);
   return true;
 }
 
-void SetTitle(const std::wstring& title) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.title = title;
-}
+void SetTitle(const std::wstring& title) { state::NoteTitle(title); }
 
 std::wstring Title() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.title;
+  state::Record& r = state::Shared();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.title;
 }
 
 void ShowMainWindow(Show how) {
-  Backend& b = State();
-  bool appeared;
   std::wstring title;
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    appeared = !b.visible && how != Show::Hide;
-    b.visible = how != Show::Hide;
-    title = b.title;
-  }
-  if (appeared) Print(L"=== " + title + L" ===");
+  if (state::NoteShown(how, &title)) Print(L"=== " + title + L" ===");
 }
 
 bool MainWindowVisible() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.visible;
+  state::Record& r = state::Shared();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.visible;
 }
 
 void BringToFront() {}
@@ -126,148 +85,53 @@ void BringToFront() {}
 void* MainWindowHandle() { return nullptr; }
 
 void StatusListInsertTop(const std::wstring& line) {
-  Backend& b = State();
-  bool visible;
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.statusLines.push_front(line);
-    visible = b.visible;
-  }
-  if (visible) Print(line);
+  if (state::NoteStatusLine(line)) Print(line);
 }
 
-void StatusListRemoveTop() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  if (!b.statusLines.empty()) b.statusLines.pop_front();
-}
+void StatusListRemoveTop() { state::NoteStatusLineRemoved(); }
 
-void StatusListClear() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.statusLines.clear();
-}
+void StatusListClear() { state::NoteStatusCleared(); }
 
-std::vector<std::wstring> StatusListLines() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return std::vector<std::wstring>(b.statusLines.begin(), b.statusLines.end());
-}
+std::vector<std::wstring> StatusListLines() { return state::StatusLines(); }
 
-void SetStatusBarText(const std::wstring& text) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.statusBar = text;
-}
+void SetStatusBarText(const std::wstring& text) { state::NoteStatusBar(text); }
 
 std::wstring StatusBarText() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.statusBar;
+  state::Record& r = state::Shared();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.statusBar;
 }
 
-void SetExchangeButton(bool visible, bool enabled) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.controls.buttonVisible = visible;
-  b.controls.buttonEnabled = enabled;
-}
+void SetExchangeButton(bool visible, bool enabled) { state::NoteButton(visible, enabled); }
 
-void SetMessageListVisible(bool visible) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.controls.listVisible = visible;
-}
+void SetMessageListVisible(bool visible) { state::NoteListVisible(visible); }
 
 void SetMessageRowProvider(MessageRowProvider provider) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.rowProvider = std::move(provider);
+  state::Record& r = state::Shared();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.rowProvider = std::move(provider);
 }
 
-void SetMessageListCount(int count) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.controls.rowCount = count;
-}
+void SetMessageListCount(int count) { state::NoteRowCount(count); }
 
-std::vector<std::wstring> MessageListRow(int row) {
-  MessageRowProvider provider;
-  {
-    Backend& b = State();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    if (row < 0 || row >= b.controls.rowCount) return {};
-    provider = b.rowProvider;
-  }
-  // Outside the lock: the provider reads the message list, whose own lock
-  // may be held by a thread that is setting the count.
-  return provider ? provider(row) : std::vector<std::wstring>{};
-}
+std::vector<std::wstring> MessageListRow(int row) { return state::RowFromProvider(row); }
 
 ControlsState Controls() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.controls;
+  state::Record& r = state::Shared();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.controls;
 }
 
 bool TrayAdd(int icon, const std::wstring& tip) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.tray.added = true;
-  b.tray.icon = icon;
-  b.tray.tip = tip;
+  state::NoteTrayAdded(icon, tip);
   return true;
 }
 
-void TrayUpdate(const std::wstring& tip, int icon, bool changeIcon) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.tray.tip = tip;
-  if (changeIcon) b.tray.icon = icon;
-}
+void TrayUpdate(const std::wstring& tip, int icon, bool changeIcon) { state::NoteTray(tip, icon, changeIcon); }
 
 void TrayBalloon(const std::wstring& title, const std::wstring& text) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.tray.balloonTitle = title;
-    b.tray.balloonText = text;
-    ++b.tray.balloons;
-  }
+  state::NoteBalloon(title, text);
   console::PrintBalloon(title, text);
-}
-
-TrayState Tray() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.tray;
-}
-
-void SetTrayHandler(std::function<void(int code)> handler) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.trayHandler = std::move(handler);
-}
-
-void ReceiveHandOver() {
-  // The window it shows must not hide at the next check of the user's
-  // input just because the user had typed nothing for a minute before.
-  NoteUserInput();
-  Post([]() {
-    std::function<void(int)> handler;
-    {
-      Backend& b = State();
-      std::lock_guard<std::mutex> lock(b.mutex);
-      handler = b.trayHandler;
-    }
-    if (handler) handler(0x203);
-  });
-}
-
-void SetWindowEventHandlers(WindowEventHandlers handlers) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.events = std::move(handlers);
 }
 
 Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons buttons) {
@@ -337,52 +201,26 @@ std::optional<std::wstring> ConsoleReadModal() {
 int64_t LastInputMs() { return console::NotedInputMs(); }
 
 void Post(Task task) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.posted.push_back(std::move(task));
-  }
-  b.wake.notify_all();
+  state::Queue(std::move(task));
+  Wake().notify_all();
 }
 
 bool SetTimer(int id, int periodMs, Task task) {
   if (periodMs <= 0) return false;
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.timers[id] = Timer{periodMs, std::chrono::steady_clock::now() + std::chrono::milliseconds(periodMs),
-                         std::make_shared<Task>(std::move(task))};
-  }
-  b.wake.notify_all();
+  state::StoreTimer(id, periodMs, std::move(task));
+  Wake().notify_all();
   return true;
 }
 
-void KillTimer(int id) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.timers.erase(id);
-}
-
-bool TimerRunning(int id) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.timers.count(id) != 0;
-}
-
-int TimerPeriod(int id) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  auto it = b.timers.find(id);
-  return it == b.timers.end() ? 0 : it->second.periodMs;
-}
+void KillTimer(int id) { state::DropTimer(id); }
 
 int RunMessageLoop() {
-  Backend& b = State();
-  std::unique_lock<std::mutex> lock(b.mutex);
-  while (!b.quit) {
-    if (!b.posted.empty()) {
-      Task task = std::move(b.posted.front());
-      b.posted.pop_front();
+  state::Record& r = state::Shared();
+  std::unique_lock<std::mutex> lock(r.mutex);
+  while (!r.quit) {
+    if (!r.posted.empty()) {
+      Task task = std::move(r.posted.front());
+      r.posted.pop_front();
       lock.unlock();
       task();
       lock.lock();
@@ -391,7 +229,7 @@ int RunMessageLoop() {
     auto now = std::chrono::steady_clock::now();
     auto next = now + std::chrono::hours(1);
     std::shared_ptr<Task> due;
-    for (auto& [id, timer] : b.timers) {
+    for (auto& [id, timer] : r.timers) {
       if (timer.due <= now) {
         timer.due = now + std::chrono::milliseconds(timer.periodMs);
         due = timer.task;
@@ -405,69 +243,22 @@ int RunMessageLoop() {
       lock.lock();
       continue;
     }
-    b.wake.wait_until(lock, next);
+    Wake().wait_until(lock, next);
   }
-  return b.exitCode;
+  return r.exitCode;
 }
 
 void PostQuit(int exitCode) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    if (!b.quit) b.exitCode = exitCode;
-    b.quit = true;
-  }
-  b.wake.notify_all();
+  state::NoteQuit(exitCode);
+  Wake().notify_all();
   ConsoleInput& input = Input();
   std::lock_guard<std::mutex> lock(input.mutex);
   input.quitting = true;
   input.arrived.notify_all();
 }
 
-bool FireTimerForTest(int id) {
-  std::shared_ptr<Task> task;
-  {
-    Backend& b = State();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    auto it = b.timers.find(id);
-    if (it == b.timers.end()) return false;
-    task = it->second.task;
-  }
-  (*task)();
-  return true;
-}
-
-void RunPostedForTest() {
-  Backend& b = State();
-  for (;;) {
-    Task task;
-    {
-      std::lock_guard<std::mutex> lock(b.mutex);
-      if (b.posted.empty()) return;
-      task = std::move(b.posted.front());
-      b.posted.pop_front();
-    }
-    task();
-  }
-}
-
 void ResetForTest() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.windowCreated = false;
-  b.title.clear();
-  b.visible = false;
-  b.statusLines.clear();
-  b.statusBar.clear();
-  b.controls = ControlsState();
-  b.rowProvider = nullptr;
-  b.tray = TrayState();
-  b.trayHandler = nullptr;
-  b.events = WindowEventHandlers();
-  b.timers.clear();
-  b.posted.clear();
-  b.quit = false;
-  b.exitCode = 0;
+  state::Clear(true);
   ConsoleInput& input = Input();
   std::lock_guard<std::mutex> inputLock(input.mutex);
   input.quitting = false;

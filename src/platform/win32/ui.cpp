@@ -20,14 +20,13 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/ui_console.h"
+#include "platform/ui_state.h"
 
 // ui.h's MessageBox, not the macro of <windows.h>.
 #undef MessageBox
@@ -55,15 +54,11 @@ constexpr Column kColumns[] = {
     {L"Получено", 96}, {L"Отправитель", 144}, {L"УНП", 69}, {L"Вид сообщения", 96}, {L"Статус", 85},
 };
 
-struct Timer {
-  int periodMs;
-  std::shared_ptr<Task> task;
-};
-
-// The window handles are set under the mutex by the user-interface thread;
-// the controls' handles are then used by that thread only.
+// The windows beside the record of ui_state.cpp. The handles are set under
+// the record's mutex by the user-interface thread; the controls' handles
+// are then used by that thread only.
 struct Backend {
-  std::mutex mutex;
+  std::mutex& mutex = state::Shared().mutex;
   DWORD uiThread = 0;
   HWND hub = nullptr;      // message-only window: tasks, and timers without a main window
   HWND window = nullptr;   // the main window
@@ -73,22 +68,8 @@ struct Backend {
   HWND statusBar = nullptr;
   HACCEL accelerators = nullptr;
   HFONT font = nullptr;
-  // What the windows show, for the other threads.
-  std::wstring title;
-  bool visible = false;
-  std::deque<std::wstring> statusLines;  // newest first
-  std::wstring statusBarText;
-  ControlsState controls;
-  MessageRowProvider rowProvider;
-  int cachedRow = -1;                   // the row the list view asked for last
-  std::vector<std::wstring> cachedColumns;
-  TrayState tray;
-  std::function<void(int)> trayHandler;
-  WindowEventHandlers events;
-  std::map<int, Timer> timers;
-  std::deque<Task> posted;
-  bool quit = false;
-  int exitCode = 0;
+  int cachedRow = -1;                       // the row the list view asked for last
+  std::vector<std::wstring> cachedColumns;  // that row's columns
 };
 
 Backend& State() {
@@ -123,14 +104,12 @@ HWND MainWindow() {
 void SyncTimer(int id) {
   Backend& b = State();
   HWND target;
-  int period = 0;
   {
     std::lock_guard<std::mutex> lock(b.mutex);
     target = b.window != nullptr ? b.window : b.hub;
-    auto it = b.timers.find(id);
-    if (it != b.timers.end()) period = it->second.periodMs;
   }
   if (target == nullptr) return;
+  const int period = TimerPeriod(id);
   if (period > 0) {
     ::SetTimer(target, static_cast<UINT_PTR>(id), static_cast<UINT>(period), nullptr);
   } else {
@@ -139,39 +118,11 @@ void SyncTimer(int id) {
 }
 
 void RunTimer(HWND window, UINT_PTR id) {
-  std::shared_ptr<Task> task;
-  {
-    Backend& b = State();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    auto it = b.timers.find(static_cast<int>(id));
-    if (it != b.timers.end()) task = it->second.task;
-  }
-  if (task) {
+  if (std::shared_ptr<Task> task = state::TimerTask(static_cast<int>(id))) {
     (*task)();
   } else {
     ::KillTimer(window, id);
   }
-}
-
-void RunPosted() {
-  Backend& b = State();
-  for (;;) {
-    Task task;
-    {
-      std::lock_guard<std::mutex> lock(b.mutex);
-      if (b.posted.empty()) return;
-      task = std::move(b.posted.front());
-      b.posted.pop_front();
-    }
-    task();
-  }
-}
-
-bool QuitAsked(int* exitCode) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  *exitCode = b.exitCode;
-  return b.quit;
 }
 
 HICON LoadIconResource(int id, bool small) {
@@ -193,14 +144,15 @@ bool NotifyTray(DWORD action, UINT flags) {
   data.cbSize = sizeof(data);
   {
     std::lock_guard<std::mutex> lock(b.mutex);
+    const TrayState& tray = state::Shared().tray;
     data.hWnd = b.window != nullptr ? b.window : b.hub;
     data.uID = kTrayIconId;
     data.uFlags = flags;
     data.uCallbackMessage = kTrayMessage;
-    data.hIcon = LoadIconResource(b.tray.icon, true);
-    CopyText(data.szTip, std::size(data.szTip), b.tray.tip);
-    CopyText(data.szInfoTitle, std::size(data.szInfoTitle), b.tray.balloonTitle);
-    CopyText(data.szInfo, std::size(data.szInfo), b.tray.balloonText);
+    data.hIcon = LoadIconResource(tray.icon, true);
+    CopyText(data.szTip, std::size(data.szTip), tray.tip);
+    CopyText(data.szInfoTitle, std::size(data.szInfoTitle), tray.balloonTitle);
+    CopyText(data.szInfo, std::size(data.szInfo), tray.balloonText);
   }
   data.dwInfoFlags = NIIF_INFO;
   data.uTimeout = 5000;
@@ -213,7 +165,7 @@ void RemoveTrayIcon() {
   data.cbSize = sizeof(data);
   {
     std::lock_guard<std::mutex> lock(b.mutex);
-    if (!b.tray.added) return;
+    if (!state::Shared().tray.added) return;
     data.hWnd = b.window != nullptr ? b.window : b.hub;
   }
   data.uID = kTrayIconId;
@@ -251,7 +203,7 @@ void FillListItem(NMLVDISPINFOW* info) {
   MessageRowProvider provider;
   {
     std::lock_guard<std::mutex> lock(b.mutex);
-    if (row != b.cachedRow) provider = b.rowProvider;
+    if (row != b.cachedRow) provider = state::Shared().rowProvider;
   }
   if (provider) {
     std::vector<std::wstring> columns = provider(row);
@@ -265,20 +217,13 @@ void FillListItem(NMLVDISPINFOW* info) {
            row == b.cachedRow && column < b.cachedColumns.size() ? b.cachedColumns[column] : std::wstring());
 }
 
-WindowEventHandlers Events() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.events;
-}
-
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  Backend& b = State();
   switch (message) {
     case kTaskMessage: {
-      RunPosted();
+      state::RunAllPosted();
       int exitCode = 0;
       // Ends a message box's or dialog's own loop too.
-      if (QuitAsked(&exitCode)) PostQuitMessage(exitCode);
+      if (state::QuitAsked(&exitCode)) PostQuitMessage(exitCode);
       return 0;
     }
     case WM_TIMER:
@@ -287,12 +232,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     case kTrayMessage: {
       const int code = static_cast<int>(LOWORD(lParam));
       if (code == kTrayDoubleClick) NoteUserInput();
-      std::function<void(int)> handler;
-      {
-        std::lock_guard<std::mutex> lock(b.mutex);
-        handler = b.trayHandler;
-      }
-      if (handler) handler(code);
+      if (std::function<void(int)> handler = state::TrayHandler()) handler(code);
       return 0;
     }
     default:
@@ -306,11 +246,11 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_SIZE:
       LayOut(window);
       if (wParam == SIZE_MINIMIZED) {
-        if (std::function<void()> minimise = Events().minimise) minimise();
+        if (std::function<void()> minimise = state::Events().minimise) minimise();
       }
       return 0;
     case WM_CLOSE:
-      if (std::function<void()> close = Events().close) {
+      if (std::function<void()> close = state::Events().close) {
         close();
       } else {
         DestroyWindow(window);
@@ -328,7 +268,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       if (header->code == NM_DBLCLK) {
         const int row = static_cast<int>(SendMessageW(header->hwndFrom, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
                                                       LVNI_SELECTED));
-        std::function<void(int)> activated = Events().rowActivated;
+        std::function<void(int)> activated = state::Events().rowActivated;
         if (row >= 0 && activated) activated(row);
         return 0;
       }
@@ -338,7 +278,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       // A menu item or accelerator (no control), or the exchange button.
       const bool fromControl = lParam != 0;
       if (fromControl && HIWORD(wParam) != BN_CLICKED) break;
-      if (std::function<void(int)> command = Events().command) {
+      if (std::function<void(int)> command = state::Events().command) {
         command(static_cast<int>(LOWORD(wParam)));
         return 0;
       }
@@ -367,16 +307,14 @@ void EnsureHub() {
   hubClass.lpszClassName = L"TessarinTasks";
   RegisterClassExW(&hubClass);
   HWND hub = CreateWindowExW(0, L"TessarinTasks", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
-  std::vector<int> ids;
   bool waiting;
   {
     std::lock_guard<std::mutex> lock(b.mutex);
     b.hub = hub;
     b.uiThread = GetCurrentThreadId();
-    for (const auto& [id, timer] : b.timers) ids.push_back(id);
-    waiting = !b.posted.empty();
+    waiting = !state::Shared().posted.empty();
   }
-  for (int id : ids) SyncTimer(id);
+  for (int id : state::TimerIds()) SyncTimer(id);
   if (waiting && hub != nullptr) PostMessageW(hub, kTaskMessage, 0, 0);
 }
 
@@ -421,9 +359,9 @@ void CreateControls(HWND window, HINSTANCE instance, int width) {
   b.list = list;
   b.statusList = statusList;
   b.statusBar = statusBar;
-  b.controls.buttonVisible = true;
-  b.controls.buttonEnabled = true;
-  b.controls.listVisible = true;
+  state::Shared().controls.buttonVisible = true;
+  state::Shared().controls.buttonEnabled = true;
+  state::Shared().controls.listVisible = true;
 }
 
 }  // namespace
@@ -464,15 +402,12 @@ bool CreateMainWindow(const std::wstring& title, int width, int height) {
                                 bare ? 0 : width, bare ? 0 : height, bare ? HWND_MESSAGE : nullptr, nullptr,
                                 instance, nullptr);
   if (window == nullptr) return false;
-  std::vector<int> timers;
+  state::NoteWindowMade(title);
   {
     Backend& b = State();
     std::lock_guard<std::mutex> lock(b.mutex);
     b.window = window;
-    b.title = title;
-    b.visible = false;
     b.accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kMenuAndAccelerators));
-    for (const auto& [id, timer] : b.timers) timers.push_back(id);
   }
   if (!bare) {
     CreateControls(window, instance, width);
@@ -480,7 +415,7 @@ bool CreateMainWindow(const std::wstring& title, int width, int height) {
   }
   // The timers set so far ran on the message-only window (this thread's).
   HWND hub = State().hub;
-  for (int id : timers) {
+  for (int id : state::TimerIds()) {
     if (hub != nullptr) ::KillTimer(hub, static_cast<UINT_PTR>(id));
     SyncTimer(id);
   }
@@ -488,11 +423,7 @@ bool CreateMainWindow(const std::wstring& title, int width, int height) {
 }
 
 void SetTitle(const std::wstring& title) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.title = title;
-  }
+  state::NoteTitle(title);
   OnUi([title]() {
     if (HWND window = MainWindow()) SetWindowTextW(window, title.c_str());
   });
@@ -501,21 +432,14 @@ void SetTitle(const std::wstring& title) {
 std::wstring Title() {
   HWND window = MainWindow();
   if (window != nullptr && OnUserInterfaceThread()) return WindowText(window);
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.title;
+  state::Record& r = state::Shared();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.title;
 }
 
 void ShowMainWindow(Show how) {
-  Backend& b = State();
-  bool appeared;
   std::wstring title;
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    appeared = !b.visible && how != Show::Hide;
-    b.visible = how != Show::Hide;
-    title = b.title;
-  }
+  const bool appeared = state::NoteShown(how, &title);
   OnUi([how]() {
     HWND window = MainWindow();
     if (window == nullptr) return;
@@ -528,9 +452,9 @@ void ShowMainWindow(Show how) {
 bool MainWindowVisible() {
   HWND window = MainWindow();
   if (window != nullptr && OnUserInterfaceThread()) return IsWindowVisible(window) != 0;
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.visible;
+  state::Record& r = state::Shared();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.visible;
 }
 
 void BringToFront() {
@@ -540,13 +464,7 @@ void BringToFront() {
 }
 
 void StatusListInsertTop(const std::wstring& line) {
-  Backend& b = State();
-  bool visible;
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.statusLines.push_front(line);
-    visible = b.visible;
-  }
+  const bool visible = state::NoteStatusLine(line);
   OnUi([line]() {
     Backend& b = State();
     if (b.statusList == nullptr) return;
@@ -558,11 +476,7 @@ void StatusListInsertTop(const std::wstring& line) {
 }
 
 void StatusListRemoveTop() {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    if (!b.statusLines.empty()) b.statusLines.pop_front();
-  }
+  state::NoteStatusLineRemoved();
   OnUi([]() {
     Backend& b = State();
     if (b.statusList != nullptr) SendMessageW(b.statusList, LB_DELETESTRING, 0, 0);
@@ -570,11 +484,7 @@ void StatusListRemoveTop() {
 }
 
 void StatusListClear() {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.statusLines.clear();
-  }
+  state::NoteStatusCleared();
   OnUi([]() {
     Backend& b = State();
     if (b.statusList != nullptr) SendMessageW(b.statusList, LB_RESETCONTENT, 0, 0);
@@ -594,16 +504,11 @@ std::vector<std::wstring> StatusListLines() {
     }
     return lines;
   }
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return std::vector<std::wstring>(b.statusLines.begin(), b.statusLines.end());
+  return state::StatusLines();
 }
 
 void SetStatusBarText(const std::wstring& text) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.statusBarText = text;
-  }
+  state::NoteStatusBar(text);
   OnUi([text]() {
     Backend& b = State();
     if (b.statusBar != nullptr) SendMessageW(b.statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -618,17 +523,13 @@ std::wstring StatusBarText() {
                                                         reinterpret_cast<LPARAM>(text.data())))));
     return text;
   }
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.statusBarText;
+  state::Record& r = state::Shared();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.statusBar;
 }
 
 void SetExchangeButton(bool visible, bool enabled) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.controls.buttonVisible = visible;
-    b.controls.buttonEnabled = enabled;
-  }
+  state::NoteButton(visible, enabled);
   OnUi([visible, enabled]() {
     Backend& b = State();
     if (b.button == nullptr) return;
@@ -638,11 +539,7 @@ void SetExchangeButton(bool visible, bool enabled) {
 }
 
 void SetMessageListVisible(bool visible) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.controls.listVisible = visible;
-  }
+  state::NoteListVisible(visible);
   OnUi([visible]() {
     Backend& b = State();
     if (b.list != nullptr) ShowWindow(b.list, visible ? SW_SHOW : SW_HIDE);
@@ -652,15 +549,15 @@ void SetMessageListVisible(bool visible) {
 void SetMessageRowProvider(MessageRowProvider provider) {
   Backend& b = State();
   std::lock_guard<std::mutex> lock(b.mutex);
-  b.rowProvider = std::move(provider);
+  state::Shared().rowProvider = std::move(provider);
   b.cachedRow = -1;
 }
 
 void SetMessageListCount(int count) {
+  state::NoteRowCount(count);
   Backend& b = State();
   {
     std::lock_guard<std::mutex> lock(b.mutex);
-    b.controls.rowCount = count;
     b.cachedRow = -1;
   }
   OnUi([count]() {
@@ -690,13 +587,7 @@ std::vector<std::wstring> MessageListRow(int row) {
     }
     return columns;
   }
-  MessageRowProvider provider;
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    if (row < 0 || row >= b.controls.rowCount) return {};
-    provider = b.rowProvider;
-  }
-  return provider ? provider(row) : std::vector<std::wstring>{};
+  return state::RowFromProvider(row);
 }
 
 ControlsState Controls() {
@@ -709,68 +600,27 @@ ControlsState Controls() {
     state.rowCount = static_cast<int>(SendMessageW(b.list, LVM_GETITEMCOUNT, 0, 0));
     return state;
   }
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.controls;
+  state::Record& r = state::Shared();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.controls;
 }
 
 bool TrayAdd(int icon, const std::wstring& tip) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.tray.added = true;
-    b.tray.icon = icon;
-    b.tray.tip = tip;
-  }
+  state::NoteTrayAdded(icon, tip);
   if (OnUserInterfaceThread()) return NotifyTray(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP);
   Post([]() { NotifyTray(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP); });
   return true;
 }
 
 void TrayUpdate(const std::wstring& tip, int icon, bool changeIcon) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.tray.tip = tip;
-    if (changeIcon) b.tray.icon = icon;
-  }
+  state::NoteTray(tip, icon, changeIcon);
   OnUi([changeIcon]() { NotifyTray(NIM_MODIFY, NIF_TIP | (changeIcon ? NIF_ICON : 0)); });
 }
 
 void TrayBalloon(const std::wstring& title, const std::wstring& text) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.tray.balloonTitle = title;
-    b.tray.balloonText = text;
-    ++b.tray.balloons;
-  }
+  state::NoteBalloon(title, text);
   OnUi([]() { NotifyTray(NIM_MODIFY, NIF_INFO); });
   console::PrintBalloon(title, text);
-}
-
-TrayState Tray() {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.tray;
-}
-
-void SetTrayHandler(std::function<void(int code)> handler) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.trayHandler = std::move(handler);
-}
-
-void ReceiveHandOver() {
-  NoteUserInput();
-  Post([]() {
-    std::function<void(int)> handler;
-    {
-      Backend& b = State();
-      std::lock_guard<std::mutex> lock(b.mutex);
-      handler = b.trayHandler;
-    }
-    if (handler) handler(kTrayDoubleClick);
-  });
 }
 
 uint32_t HandOverHandle() {
@@ -794,12 +644,6 @@ bool HandOverToRunningClient(uint32_t handle) {
   if (PostMessageW(window, kTrayMessage, kTrayIconId, kTrayDoubleClick)) return true;
   SetLastSystemError(static_cast<int>(GetLastError()));
   return false;
-}
-
-void SetWindowEventHandlers(WindowEventHandlers handlers) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.events = std::move(handlers);
 }
 
 Answer MessageBox(const std::wstring& text, const std::wstring& caption, Buttons buttons) {
@@ -831,7 +675,7 @@ void Post(Task task) {
   HWND hub;
   {
     std::lock_guard<std::mutex> lock(b.mutex);
-    b.posted.push_back(std::move(task));
+    state::Shared().posted.push_back(std::move(task));
     hub = b.hub;
   }
   if (hub != nullptr) PostMessageW(hub, kTaskMessage, 0, 0);
@@ -839,35 +683,14 @@ void Post(Task task) {
 
 bool SetTimer(int id, int periodMs, Task task) {
   if (periodMs <= 0) return false;
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.timers[id] = Timer{periodMs, std::make_shared<Task>(std::move(task))};
-  }
+  state::StoreTimer(id, periodMs, std::move(task));
   OnUi([id]() { SyncTimer(id); });
   return true;
 }
 
 void KillTimer(int id) {
-  Backend& b = State();
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    b.timers.erase(id);
-  }
+  state::DropTimer(id);
   OnUi([id]() { SyncTimer(id); });
-}
-
-bool TimerRunning(int id) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.timers.count(id) != 0;
-}
-
-int TimerPeriod(int id) {
-  Backend& b = State();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  auto it = b.timers.find(id);
-  return it == b.timers.end() ? 0 : it->second.periodMs;
 }
 
 namespace {
@@ -891,14 +714,11 @@ int RunMessageLoop() {
   EnsureHub();
   int exitCode = 0;
   MSG message;
-  while (!QuitAsked(&exitCode)) {
+  while (!state::QuitAsked(&exitCode)) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);
     if (got == 0) {
       // A quit message of someone else's: its code, unless PostQuit came first.
-      Backend& b = State();
-      std::lock_guard<std::mutex> lock(b.mutex);
-      if (!b.quit) b.exitCode = static_cast<int>(message.wParam);
-      b.quit = true;
+      state::NoteQuit(static_cast<int>(message.wParam));
       continue;
     }
     if (got < 0) break;
@@ -920,64 +740,37 @@ int RunMessageLoop() {
   // still queued goes too.
   RemoveTrayIcon();
   PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-  QuitAsked(&exitCode);
+  state::QuitAsked(&exitCode);
   return exitCode;
 }
 
 void PostQuit(int exitCode) {
+  state::NoteQuit(exitCode);
   Backend& b = State();
   HWND hub;
   {
     std::lock_guard<std::mutex> lock(b.mutex);
-    if (!b.quit) b.exitCode = exitCode;
-    b.quit = true;
     hub = b.hub;
   }
   // Wakes the loop, and ends a message box's loop on the way.
   if (hub != nullptr) PostMessageW(hub, kTaskMessage, 0, 0);
 }
 
-bool FireTimerForTest(int id) {
-  std::shared_ptr<Task> task;
-  {
-    Backend& b = State();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    auto it = b.timers.find(id);
-    if (it == b.timers.end()) return false;
-    task = it->second.task;
-  }
-  (*task)();
-  return true;
-}
-
-void RunPostedForTest() { RunPosted(); }
-
 void ResetForTest() {
   Backend& b = State();
   RemoveTrayIcon();
   HWND window;
   HWND hub;
-  std::vector<int> timers;
+  const std::vector<int> timers = state::TimerIds();
   {
     std::lock_guard<std::mutex> lock(b.mutex);
     window = b.window;
     hub = b.hub;
-    for (const auto& [id, timer] : b.timers) timers.push_back(id);
     b.window = b.button = b.list = b.statusList = b.statusBar = nullptr;
     b.accelerators = nullptr;
-    b.title.clear();
-    b.visible = false;
-    b.statusLines.clear();
-    b.statusBarText.clear();
-    b.controls = ControlsState();
-    b.rowProvider = nullptr;
     b.cachedRow = -1;
-    b.tray = TrayState();
-    b.trayHandler = nullptr;
-    b.events = WindowEventHandlers();
-    b.timers.clear();
-    b.posted.clear();
   }
+  state::Clear(false);
   for (int id : timers) {
     if (hub != nullptr) ::KillTimer(hub, static_cast<UINT_PTR>(id));
   }
@@ -985,9 +778,7 @@ void ResetForTest() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
   }
-  std::lock_guard<std::mutex> lock(b.mutex);
-  b.quit = false;
-  b.exitCode = 0;
+  state::Clear(true);
 }
 
 }  // namespace platform::ui
