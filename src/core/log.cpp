@@ -3,6 +3,7 @@
 #include "core/log.h"
 
 #include <cstdio>
+#include <initializer_list>
 #include <mutex>
 
 #include "core/format.h"
@@ -47,16 +48,28 @@ bool OpenLogServes(const std::string& fileName) {
 
 constexpr size_t kLogValueLimit = 1280;  // the caller's buffer of LogValue
 
-// Appends a number that is not negative in decimal, with zeros in front
-// up to `width` digits ("%0*d").
-void AppendNumber(std::string* out, int value, int width) {
-  char digits[16];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value > 0 || count < width);
-  while (count > 0) *out += digits[--count];
+// One number of a time stamp: its value (not negative), its least number
+// of digits (zeros in front, as "%0*d") and the character after it, if any.
+struct StampField {
+  int value;
+  int width;
+  char after;  // '\0' for none
+};
+
+// Appends the fields in order. The numbers are put in by hand: formatting
+// them with printf took a fifth of the cost of a log line.
+void AppendStamp(std::string* out, std::initializer_list<StampField> fields) {
+  for (const StampField& field : fields) {
+    char digits[16];
+    int count = 0;
+    int value = field.value;
+    do {
+      digits[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value > 0 || count < field.width);
+    while (count > 0) *out += digits[--count];
+    if (field.after != '\0') *out += field.after;
+  }
 }
 
 }  // namespace
@@ -101,12 +114,8 @@ void LogWrite(const std::string& text, const char* kind, const char* stem) {
   const std::string temp = platform::TempFolder();
   if (temp.empty()) return;
   const platform::CalendarTime now = platform::LocalNow();
-  // The numbers are put in by hand: formatting them with printf took a
-  // fifth of the cost of a line.
-  std::string day;  // "%d%02d%02d"
-  AppendNumber(&day, now.year, 1);
-  AppendNumber(&day, now.month, 2);
-  AppendNumber(&day, now.day, 2);
+  std::string day;
+  AppendStamp(&day, {{now.year, 1, '\0'}, {now.month, 2, '\0'}, {now.day, 2, '\0'}});  // "%d%02d%02d"
   std::string fileName;
   fileName.reserve(temp.size() + logRoot.size() + 40);
   fileName += temp;
@@ -119,31 +128,21 @@ void LogWrite(const std::string& text, const char* kind, const char* stem) {
   if (stem != nullptr) {
     fileName += stem;
   } else {  // "%02d%02d%02d_%03d"
-    AppendNumber(&fileName, now.hour, 2);
-    AppendNumber(&fileName, now.minute, 2);
-    AppendNumber(&fileName, now.second, 2);
-    fileName += '_';
-    AppendNumber(&fileName, now.millisecond, 3);
+    AppendStamp(&fileName,
+                {{now.hour, 2, '\0'}, {now.minute, 2, '\0'}, {now.second, 2, '_'}, {now.millisecond, 3, '\0'}});
   }
   fileName += ".txt";
   // The line is made before the lock: threads wait for each other only
   // while a line is written. "%d.%02d.%02d %02d:%02d:%02d:%03d %s \r\n"
   std::string line;
   line.reserve(text.size() + 32);
-  AppendNumber(&line, now.year, 1);
-  line += '.';
-  AppendNumber(&line, now.month, 2);
-  line += '.';
-  AppendNumber(&line, now.day, 2);
-  line += ' ';
-  AppendNumber(&line, now.hour, 2);
-  line += ':';
-  AppendNumber(&line, now.minute, 2);
-  line += ':';
-  AppendNumber(&line, now.second, 2);
-  line += ':';
-  AppendNumber(&line, now.millisecond, 3);
-  line += ' ';
+  AppendStamp(&line, {{now.year, 1, '.'},
+                      {now.month, 2, '.'},
+                      {now.day, 2, ' '},
+                      {now.hour, 2, ':'},
+                      {now.minute, 2, ':'},
+                      {now.second, 2, ':'},
+                      {now.millisecond, 3, ' '}});
   line += text;
   line += " \r\n";
   std::lock_guard<std::mutex> lock(writeMutex);

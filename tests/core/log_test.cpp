@@ -109,6 +109,21 @@ TEST_F(LogTest, ANewDayContinuesInTheNewDaysFolderUnderTheSameStem) {
   EXPECT_THAT(ReadText(core::LastLogFile()), ::testing::Not(::testing::HasSubstr("before")));
 }
 
+TEST_F(LogTest, TheStampTheDayFolderAndTheMomentsFileNameCarryTheMomentOfWriting) {
+  // A moment whose fields all differ (2031-03-06 04:05:10 UTC, seconds 10
+  // so that the minute stays while the test runs), written as printf would.
+  const int64_t moment = 1930536310;
+  platform::SetClockShiftForTest(moment - platform::UnixNow());
+  const platform::CalendarTime t = platform::LocalFromUnix(moment);
+  core::LogException("Stamp");
+  const std::string except = core::LastLogFile();
+  const std::string day = core::Format("%d%02d%02d", t.year, t.month, t.day);
+  const std::string clock = core::Format("%02d%02d%d", t.hour, t.minute, t.second / 10);
+  EXPECT_THAT(except, ::testing::HasSubstr(In("Except", day) + clock));
+  EXPECT_THAT(ReadText(except), ::testing::StartsWith(core::Format("%d.%02d.%02d %02d:%02d:%d", t.year, t.month, t.day,
+                                                                   t.hour, t.minute, t.second / 10)));
+}
+
 TEST_F(LogTest, FoldersRemovedWhileTheClientRunsAreMadeAgainWithinASecond) {
 #ifdef _WIN32
   GTEST_SKIP() << "the Windows runtime's remove_all never returns under Wine while the log file in the tree is open";
