@@ -180,15 +180,12 @@ void FindFiles(const std::string& folder, const std::string& pattern, FolderRequ
       if (list->size() >= kRequestsPerPass) break;
       if (entry.isFolder || undeleted.count(folder + entry.name) != 0) continue;
       list->emplace_back();
-      FolderRequest& request = list->back();
       auto claimed = claimedTexts.find(folder + entry.name);
       if (claimed == claimedTexts.end()) {
-        GetXMLTypes(folder, entry.name, &request);
-        continue;
+        GetXMLTypes(folder, entry.name, &list->back());
+      } else {
+        GetXMLTypesOfText(folder, entry.name, std::move(claimed->second), &list->back());
       }
-      request.fileName = entry.name;
-      request.path = claimed->first;
-      ParseRequestText(std::move(claimed->second), &request);
     }
   } catch (...) {
     core::LogException("FindFiles");

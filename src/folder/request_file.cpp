@@ -62,6 +62,13 @@ void ReadRecipients(const std::string& list, std::vector<RecipientSlot>* slots) 
 // uses it; an empty one means "not given".
 bool BadIks(const std::string& iks) { return !iks.empty() && !core::IsHexText(iks, 40); }
 
+// A new request named by its file, before anything else is known of it.
+void StartRequest(const std::string& folder, const std::string& fileName, FolderRequest* request) {
+  *request = FolderRequest{};
+  request->fileName = fileName;
+  request->path = folder + fileName;
+}
+
 }  // namespace
 
 void LowerTagNames(std::string* text) {
@@ -138,9 +145,7 @@ void ParseRequestText(std::string text, FolderRequest* request) {
 }
 
 void GetXMLTypes(const std::string& folder, const std::string& fileName, FolderRequest* request) {
-  *request = FolderRequest{};
-  request->fileName = fileName;
-  request->path = folder + fileName;
+  StartRequest(folder, fileName, request);
   try {
     platform::File file;
     if (!platform::FileOpen(request->path, platform::OpenMode::ReadExisting, &file)) {
@@ -163,6 +168,16 @@ void GetXMLTypes(const std::string& folder, const std::string& fileName, FolderR
                      0);
       return;
     }
+    ParseRequestText(std::move(text), request);
+  } catch (...) {
+    core::LogException("GetXMLTypes");
+  }
+}
+
+void GetXMLTypesOfText(const std::string& folder, const std::string& fileName, std::string text,
+                       FolderRequest* request) {
+  StartRequest(folder, fileName, request);
+  try {
     ParseRequestText(std::move(text), request);
   } catch (...) {
     core::LogException("GetXMLTypes");

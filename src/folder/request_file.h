@@ -18,6 +18,11 @@ namespace folder {
 // kFaultUnreadable and type 0. Failures are logged, nothing is thrown.
 void GetXMLTypes(const std::string& folder, const std::string& fileName, FolderRequest* request);
 
+// GetXMLTypes of a file whose text is already in hand (a request the pass
+// has just claimed and written there).
+void GetXMLTypesOfText(const std::string& folder, const std::string& fileName, std::string text,
+                       FolderRequest* request);
+
 // The fields of a file's text (all but name and path). Lowers the tag
 // names first, then takes each element between its first opening and
 // first closing tag; see docs/exchange-folder.md.
